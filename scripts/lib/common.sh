@@ -1,0 +1,32 @@
+# Shared helpers for the project's scripts. Source it; do not run it.
+
+ZARVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+export DEBIAN_FRONTEND=noninteractive
+
+_zarvel_apt_updated=0
+
+# need_packages PKG...: installs the Debian packages that are not installed yet.
+need_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$_zarvel_apt_updated" = 0 ]; then
+        apt-get update -qq
+        _zarvel_apt_updated=1
+    fi
+    echo "installing: ${missing[*]}"
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The packages every build needs.
+need_build_packages() {
+    need_packages cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+}
+
+# build_preset NAME: configures and builds one CMake preset.
+build_preset() {
+    (cd "$ZARVEL_ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1")
+}

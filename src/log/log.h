@@ -1,0 +1,15 @@
+// The one log writer: "/var/log/ceph-zarvel.log", rotated to ".old".
+#pragma once
+
+constexpr int LOG_DEBUG = 0;    // formatted, never written
+constexpr int LOG_INFO = 1;
+constexpr int LOG_WARNING = 2;
+constexpr int LOG_ERROR = 3;
+
+constexpr const char *LOG_FILE_PATH = "/var/log/ceph-zarvel.log";
+constexpr const char *LOG_OLD_PATH = "/var/log/ceph-zarvel.log.old";
+constexpr long LOG_ROTATE_SIZE = 4193280;  // rotate when strictly larger
+
+// Appends one line "[time][process(tid)][LEVEL][message]" under flock.
+// Failures go to stdout as notices; the caller is never told.
+void WriteLog(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,7 @@
+// ceph-zarvel: takes no arguments, reads no environment, runs until SIGTERM.
+#include "service/service.h"
+
+int main(int, char **)
+{
+    return RunService();
+}

@@ -1,0 +1,76 @@
+// Write-cache control: SCSI transport, Caching mode page, switch and flush,
+// the kernel's view, and the apply pass.
+#pragma once
+
+#include <cstdint>
+
+// One SCSI command; the issuer clears it and owns every buffer.
+struct SgRequest {
+    uint8_t *cdb;
+    int32_t cdbLen;     // 6, 10, 12 or 16
+    int32_t direction;  // SG_DXFER_NONE / SG_DXFER_TO_DEV / SG_DXFER_FROM_DEV
+    void *data;
+    uint32_t dataLen;
+    uint8_t *sense;
+    int32_t senseLen;
+    uint32_t timeout;   // milliseconds; 0 means 60000
+};
+
+// Mode parameter data handed to MODE SENSE / MODE SELECT.
+struct ModeBuffer {
+    uint32_t bufferLen;
+    uint8_t *modeData;
+};
+
+constexpr uint32_t SG_DEFAULT_TIMEOUT_MS = 60000;
+constexpr uint32_t MODE_DATA_MAX = 8192;
+constexpr int SENSE_LEN = 64;
+
+// Sends one command with SG_IO. 0 success, 1 failure. With checkAtaStatus
+// bit 0 set, CHECK CONDITION whose ATA status (sense byte 21) shows neither
+// ERR nor DRQ counts as success.
+int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus);
+
+// One MODE SENSE(10) (useTenByte 1) or (6) of page[0]/page[1] into modeBuffer.
+int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *modeBuffer,
+                  int32_t useTenByte);
+
+// Two-pass fetch of one page's whole mode data. 0: *outBuffer (heap, caller
+// frees) and *outLength set; 1: nothing allocated.
+int32_t GetModePage10(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
+                      uint32_t *outLength);
+int32_t GetModePage6(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
+                     uint32_t *outLength);
+
+// Reads the Caching page's WCE bit. 0 success, 1 failure (*wceValue untouched).
+int32_t GetWce(int fd, int32_t pageControl, uint32_t *wceValue);
+
+// Sets WCE in fetched mode data and sends it back. -1: already wanted value,
+// nothing sent; 0: MODE SELECT succeeded; 1: failed.
+int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuffer *modeBuffer,
+                      int32_t useTenByte);
+
+// Brings WCE to wantedWce by the first method that works.
+// -1: already there; 0: reached; 1: every method failed.
+int32_t SetWce(int fd, uint32_t wantedWce);
+
+// ATA SET FEATURES 82h through ATA PASS-THROUGH(16) or (12).
+int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte);
+
+// SYNCHRONIZE CACHE(10) (useTenByte 1) or (16).
+int32_t SyncCache(int fd, int32_t useTenByte);
+
+// Flush: (10), falling back to (16). 0 flushed, 1 failed.
+int32_t SyncDevice(int fd);
+
+// Kernel view of a whole disk's write cache.
+constexpr int KERNEL_WC_BACK = 0;
+constexpr int KERNEL_WC_THROUGH = 1;
+constexpr int KERNEL_WC_UNKNOWN = 2;
+int GetKernelWriteCache(const char *devName);
+
+// Writes "1" to /sys/block/<name>/device/rescan and logs the outcome.
+void RescanDevice(const char *devName);
+
+// One pass over /dev: switch every target disk to write-through.
+void ApplyWriteCachePolicy(void);

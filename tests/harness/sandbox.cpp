@@ -1,0 +1,343 @@
+// The sandbox: private mount namespace, fixture writers, process control.
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace sandbox {
+namespace {
+
+const char *const kTrees[] = {"/dev", "/sys/block", "/var/log", "/var/lib"};
+
+const char *const kPvsScript = R"(#!/bin/sh
+# Stand-in for LVM's pvs, answering from the sandbox fixture as LVM 2.03 does.
+d=/var/lib/zarvel-sandbox
+echo x >> $d/pvs.calls
+if [ $# -eq 0 ]; then
+  [ -s $d/pvs.data ] || exit 0
+  echo "  PV         VG     Fmt  Attr PSize   PFree"
+  while read -r dev vg; do
+    printf '  /dev/%-8s %-6s lvm2 a--  <10.00g    0 \n' "$dev" "$vg"
+  done < $d/pvs.data
+  exit 0
+fi
+if [ "$1 $2 $3" = "--noheadings -o vg_name" ]; then
+  want=${4#/dev/}
+  if [ -f $d/pvs.data ]; then
+    while read -r dev vg; do
+      if [ "$dev" = "$want" ]; then
+        if [ -n "$vg" ]; then echo "  $vg"; else echo "    "; fi
+        exit 0
+      fi
+    done < $d/pvs.data
+  fi
+  echo "  Failed to find physical volume \"$4\"." >&2
+  exit 5
+fi
+echo "pvs stand-in: unsupported arguments: $*" >&2
+exit 3
+)";
+
+unsigned g_nextMinor = 0;
+
+void Check(bool ok, const std::string &what)
+{
+    if (!ok) {
+        fprintf(stderr, "sandbox: %s: %s\n", what.c_str(), strerror(errno));
+        abort();
+    }
+}
+
+void MakeNode(const std::string &path, mode_t kind, unsigned maj, unsigned min)
+{
+    Check(mknod(path.c_str(), kind | 0660, makedev(maj, min)) == 0, "mknod " + path);
+}
+
+void MountFresh(const char *path)
+{
+    Check(mount("sandbox", path, "tmpfs", MS_NOSUID, "mode=0755") == 0,
+          std::string("mount tmpfs on ") + path);
+}
+
+}  // namespace
+
+bool EnterSandbox()
+{
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) {
+        return false;
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return false;
+    }
+    for (const char *tree : kTrees) {
+        if (mount("sandbox", tree, "tmpfs", MS_NOSUID, "mode=0755") != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Reset()
+{
+    // A new tmpfs on top of the old one: never uncovers a host tree.
+    for (const char *tree : kTrees) {
+        MountFresh(tree);
+    }
+    MakeNode("/dev/null", S_IFCHR, 1, 3);
+    MakeNode("/dev/zero", S_IFCHR, 1, 5);
+    MakeNode("/dev/urandom", S_IFCHR, 1, 9);
+    chmod("/dev/null", 0666);
+    chmod("/dev/zero", 0666);
+    chmod("/dev/urandom", 0666);
+    Check(symlink("/proc/self/fd", "/dev/fd") == 0, "symlink /dev/fd");
+    MakeDirs(kBinDir);
+    WriteFile(std::string(kBinDir) + "/pvs", kPvsScript, 0755);
+    setenv("PATH", kPath, 1);
+    g_nextMinor = 0;
+}
+
+void AddDisk(const Disk &disk)
+{
+    unsigned base = g_nextMinor;
+    g_nextMinor += 16;
+    MakeNode("/dev/" + disk.name, S_IFBLK, 8, base);
+    for (size_t i = 0; i < disk.partitions.size(); ++i) {
+        MakeNode("/dev/" + disk.partitions[i], S_IFBLK, 8, base + 1 + static_cast<unsigned>(i));
+    }
+    std::string sys = "/sys/block/" + disk.name;
+    MakeDirs(sys + "/queue");
+    MakeDirs(sys + "/device");
+    WriteFile(sys + "/queue/rotational", std::to_string(disk.rotational) + "\n");
+    if (!disk.writeCache.empty()) {
+        WriteFile(sys + "/queue/write_cache", disk.writeCache + "\n");
+    }
+    WriteFile(sys + "/device/rescan", "", 0200);
+    for (const std::string &part : disk.partitions) {
+        MakeDirs(sys + "/" + part);
+    }
+    if (!disk.drive.empty()) {
+        MakeDirs(std::string(kSandboxDir) + "/drives");
+        WriteFile(std::string(kSandboxDir) + "/drives/" + disk.name, disk.drive);
+    }
+}
+
+void AddOsd(const Osd &osd)
+{
+    std::string dir = std::string("/var/lib/ceph/osd/") + osd.dir;
+    MakeDirs(dir);
+    if (!osd.fsid.empty()) {
+        WriteFile(dir + "/fsid", osd.fsidRaw ? osd.fsid : osd.fsid + "\n");
+    }
+    if (!osd.type.empty()) {
+        WriteFile(dir + "/type", osd.type + "\n");
+    }
+    if (!osd.block.empty()) {
+        Check(symlink(osd.block.c_str(), (dir + "/block").c_str()) == 0, "symlink block");
+    }
+    if (!osd.blockDb.empty()) {
+        Check(symlink(osd.blockDb.c_str(), (dir + "/block.db").c_str()) == 0, "symlink block.db");
+    }
+}
+
+void AddPvs(const std::vector<Pv> &pvs)
+{
+    std::string data;
+    for (const Pv &pv : pvs) {
+        data += pv.dev + " " + pv.vg + "\n";
+    }
+    WriteFile(std::string(kSandboxDir) + "/pvs.data", data);
+}
+
+int PvsCalls()
+{
+    std::string calls = ReadFile(std::string(kSandboxDir) + "/pvs.calls");
+    return static_cast<int>(std::count(calls.begin(), calls.end(), '\n'));
+}
+
+void WriteFile(const std::string &path, const std::string &content, mode_t mode)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+    Check(fd >= 0, "open " + path);
+    Check(write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()),
+          "write " + path);
+    close(fd);
+    chmod(path.c_str(), mode);
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool Exists(const std::string &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void MakeDirs(const std::string &path)
+{
+    for (size_t pos = 1; pos != std::string::npos;) {
+        pos = path.find('/', pos + 1);
+        std::string part = path.substr(0, pos);
+        Check(mkdir(part.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + part);
+    }
+}
+
+std::vector<std::string> LogLines(const std::string &path)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> LogMessages(const std::string &path)
+{
+    std::vector<std::string> out;
+    for (const std::string &line : LogLines(path)) {
+        size_t proc = line.find("[process(");
+        size_t close = line.find(")][", proc == std::string::npos ? 0 : proc);
+        if (proc == std::string::npos || close == std::string::npos) {
+            out.push_back(line);
+            continue;
+        }
+        size_t levelStart = close + 3;
+        size_t levelEnd = line.find("][", levelStart);
+        if (levelEnd == std::string::npos || line.back() != ']') {
+            out.push_back(line);
+            continue;
+        }
+        std::string msg = line.substr(levelEnd + 2, line.size() - levelEnd - 3);
+        out.push_back(line.substr(levelStart, levelEnd - levelStart) + " " + msg);
+    }
+    return out;
+}
+
+std::string DaemonPath()
+{
+    return ZARVEL_DAEMON_PATH;
+}
+
+Process Start(const std::vector<std::string> &argv, const RunOptions &opts)
+{
+    int pipeFds[2];
+    Check(pipe2(pipeFds, O_CLOEXEC) == 0, "pipe");
+    std::vector<std::string> env = {std::string("PATH=") + kPath};
+    env.insert(env.end(), opts.env.begin(), opts.env.end());
+    pid_t pid = fork();
+    Check(pid >= 0, "fork");
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        int devNull = open("/dev/null", O_RDONLY);
+        dup2(devNull, STDIN_FILENO);
+        if (opts.uid != 0 && (setgroups(0, nullptr) != 0 || setresgid(opts.uid, opts.uid, opts.uid) != 0 ||
+                              setresuid(opts.uid, opts.uid, opts.uid) != 0)) {
+            _exit(126);
+        }
+        std::vector<char *> args, envp;
+        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+        args.push_back(nullptr);
+        envp.push_back(nullptr);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    return Process{pid, pipeFds[0]};
+}
+
+Process StartDaemon(const RunOptions &opts)
+{
+    return Start({DaemonPath()}, opts);
+}
+
+bool WaitUntilSleeping(pid_t pid, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string path = "/proc/" + std::to_string(pid) + "/syscall";
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string text = ReadFile(path);
+        if (text.empty()) {
+            return false;  // gone
+        }
+        long nr = strtol(text.c_str(), nullptr, 10);
+        if (nr == SYS_clock_nanosleep
+#ifdef SYS_nanosleep
+            || nr == SYS_nanosleep
+#endif
+        ) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+Exit Stop(Process &proc, int sig, int timeoutMs)
+{
+    Exit result;
+    if (sig != 0) {
+        kill(proc.pid, sig);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(proc.pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (done == 0) {
+        kill(proc.pid, SIGKILL);
+        waitpid(proc.pid, &status, 0);
+        result.signal = SIGKILL;
+    } else if (WIFEXITED(status)) {
+        result.exited = true;
+        result.status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    char buf[4096];
+    fcntl(proc.outFd, F_SETFL, O_NONBLOCK);  // a left-over child may hold the pipe
+    for (ssize_t n; (n = read(proc.outFd, buf, sizeof(buf))) > 0;) {
+        result.out.append(buf, static_cast<size_t>(n));
+    }
+    close(proc.outFd);
+    proc.outFd = -1;
+    return result;
+}
+
+Exit RunOneCycle(const RunOptions &opts)
+{
+    Process proc = StartDaemon(opts);
+    bool slept = WaitUntilSleeping(proc.pid);
+    Exit result = Stop(proc, SIGTERM);
+    EXPECT_TRUE(slept) << "the daemon never reached its sleep";
+    return result;
+}
+
+}  // namespace sandbox

@@ -1,0 +1,99 @@
+// The test sandbox. A test process enters a private mount namespace once
+// (EnterSandbox, from the test main) with tmpfs over /dev, /sys/block,
+// /var/log and /var/lib; fixtures are then written into those trees and the
+// real binary runs in the same namespace. The host's own trees are never
+// touched: if the namespace cannot be made, the tests refuse to run.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace sandbox {
+
+// Directory of the sandbox's own files (stand-in commands, drive states).
+constexpr const char *kSandboxDir = "/var/lib/zarvel-sandbox";
+constexpr const char *kBinDir = "/var/lib/zarvel-sandbox/bin";
+constexpr const char *kPath = "/var/lib/zarvel-sandbox/bin:/usr/bin:/bin";
+
+bool EnterSandbox();
+// Fresh, empty trees over the sandboxed paths; /dev gets null, zero, urandom.
+void Reset();
+
+// ---- fixture rows -------------------------------------------------------
+struct Disk {
+    std::string name;                     // "sdc"
+    std::vector<std::string> partitions;  // {"sdc1", "sdc2"}
+    int rotational = 1;
+    std::string writeCache = "write back";  // text of queue/write_cache, "" = no attribute
+    std::string drive;                    // emulated drive spec ("" = none)
+};
+// Block nodes in /dev and the sysfs attributes of one disk.
+void AddDisk(const Disk &disk);
+
+struct Osd {
+    std::string dir;              // "ceph-0"
+    std::string fsid;             // written with a line feed unless fsidRaw
+    std::string type = "bluestore";  // written with a line feed; "" = no file
+    std::string block;            // link target, "" = no link
+    std::string blockDb;          // link target, "" = no link
+    bool fsidRaw = false;         // write fsid exactly as given
+};
+void AddOsd(const Osd &osd);
+
+// One physical volume for the stand-in "pvs" (vg "" = in no volume group).
+struct Pv {
+    std::string dev;  // "sdb"
+    std::string vg;   // "ceph-a"
+};
+void AddPvs(const std::vector<Pv> &pvs);
+// Number of times the stand-in "pvs" has run since Reset.
+int PvsCalls();
+
+// ---- files ----------------------------------------------------------------
+void WriteFile(const std::string &path, const std::string &content, mode_t mode = 0644);
+std::string ReadFile(const std::string &path);
+bool Exists(const std::string &path);
+void MakeDirs(const std::string &path);
+
+// Lines of /var/log/ceph-zarvel.log.
+std::vector<std::string> LogLines(const std::string &path = "/var/log/ceph-zarvel.log");
+// The same lines reduced to "LEVEL message" ("INFO ceph zarvel start").
+std::vector<std::string> LogMessages(const std::string &path = "/var/log/ceph-zarvel.log");
+
+// ---- processes ------------------------------------------------------------
+struct RunOptions {
+    std::vector<std::string> env;  // extra "NAME=value" entries
+    uid_t uid = 0;                 // run as this user when not 0
+};
+// Starts the daemon (build/ceph-zarvel by default); stdout goes to a pipe.
+struct Process {
+    pid_t pid = -1;
+    int outFd = -1;
+};
+Process Start(const std::vector<std::string> &argv, const RunOptions &opts = {});
+Process StartDaemon(const RunOptions &opts = {});
+// True once the process sleeps in its 600-second wait (or timeoutMs passes).
+bool WaitUntilSleeping(pid_t pid, int timeoutMs = 20000);
+struct Exit {
+    bool exited = false;
+    int status = -1;      // exit status when exited
+    int signal = 0;       // terminating signal otherwise
+    std::string out;      // everything printed on stdout
+};
+// Sends sig (0: none), then waits up to timeoutMs for the end.
+Exit Stop(Process &proc, int sig, int timeoutMs = 20000);
+// Runs the daemon for one cycle: start, wait for its sleep, SIGTERM.
+Exit RunOneCycle(const RunOptions &opts = {});
+
+std::string DaemonPath();
+
+}  // namespace sandbox
+
+// Base for tests that touch the sandboxed trees: each test starts empty.
+class SandboxTest : public ::testing::Test {
+protected:
+    void SetUp() override { sandbox::Reset(); }
+};
