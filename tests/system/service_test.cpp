@@ -19,6 +19,11 @@ namespace {
 
 class ServiceTest : public SandboxTest {};
 
+// The daemon runs in a zone 5:30 east of UTC, so a line stamped in UTC is
+// caught as well as a malformed one.
+constexpr const char *kZone = "TZ=ZRV-5:30";
+constexpr time_t kZoneOffset = 5 * 3600 + 30 * 60;
+
 // Checks one line of the log against the full format and returns its time.
 time_t CheckLine(const std::string &line, pid_t pid, const std::string &message)
 {
@@ -38,14 +43,15 @@ time_t CheckLine(const std::string &line, pid_t pid, const std::string &message)
     local.tm_hour = std::stoi(m[4]);
     local.tm_min = std::stoi(m[5]);
     local.tm_sec = std::stoi(m[6]);
-    local.tm_isdst = -1;
-    return mktime(&local);
+    return timegm(&local) - kZoneOffset;
 }
 
 TEST_F(ServiceTest, StartAndStopLinesCarryLocalTimeAndPid)
 {
     time_t before = time(nullptr);
-    Process proc = StartDaemon();
+    RunOptions opts;
+    opts.env = {kZone};
+    Process proc = StartDaemon(opts);
     ASSERT_TRUE(WaitUntilSleeping(proc.pid));
     pid_t pid = proc.pid;
     Exit result = Stop(proc, SIGTERM);

@@ -114,7 +114,7 @@ TEST_F(WriteLogTest, ConsecutiveCallsAppend)
 TEST_F(WriteLogTest, MissingFormatPrintsNoticeOnly)
 {
     const char *volatile none = nullptr;
-    std::string out = CaptureStdout([&] { WriteLog(LOG_INFO, none); });
+    std::string out = CaptureStdout([&] { WriteLog(LOG_INFO, none, "value"); });
     EXPECT_EQ(out, "fmt is null\n");
     EXPECT_FALSE(Exists(LOG_FILE_PATH));
 }
