@@ -13,11 +13,21 @@
 
 constexpr size_t LOG_LINE_SIZE = 1024;
 
+static int g_logSink = LOG_SINK_FILE;
+
+void SetLogSink(int sink)
+{
+    g_logSink = sink;
+}
+
 // Notices go to stdout; flush so that they reach a pipe (journal) at once.
+// Under the stderr sink they stay off stdout, which then carries a report.
 static void Notice(const char *text)
 {
-    puts(text);
-    fflush(stdout);
+    FILE *out = g_logSink == LOG_SINK_STDERR ? stderr : stdout;
+    fputs(text, out);
+    fputc('\n', out);
+    fflush(out);
 }
 
 static const char *LevelTag(int level)
@@ -95,6 +105,9 @@ static void AppendLine(FILE *fp, const char *line)
 
 void WriteLog(int level, const char *fmt, ...)
 {
+    if (g_logSink == LOG_SINK_NONE) {
+        return;
+    }
     if (fmt == nullptr) {
         Notice("fmt is null");
         return;
@@ -120,6 +133,10 @@ void WriteLog(int level, const char *fmt, ...)
         return;
     }
     TrimLineEnds(line);
+    if (g_logSink == LOG_SINK_STDERR) {
+        fprintf(stderr, "%s]\n", line);
+        return;
+    }
     if (level == LOG_DEBUG) {
         return;
     }

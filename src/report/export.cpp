@@ -1,0 +1,163 @@
+// The report for machines: JSON for scripts, and node_exporter's textfile
+// format so that a fleet can alert on a data disk whose cache is still on.
+#include <cstdio>
+#include <cstring>
+
+#include "bounded/bounded.h"
+#include "report/report.h"
+#include "wcache/wcache.h"
+
+// Escaped text of a name of at most 255 bytes: six bytes per byte at worst.
+constexpr size_t ESCAPED_SIZE = 1600;
+
+struct Escaped {
+    char text[ESCAPED_SIZE];
+};
+
+// A JSON string with its quotes; "null" for a missing value.
+static void JsonString(const char *value, Escaped *out)
+{
+    (void)memset_s(out->text, sizeof(out->text), 0, sizeof(out->text));
+    if (value == nullptr) {
+        (void)snprintf_s(out->text, sizeof(out->text), sizeof(out->text) - 1, "null");
+        return;
+    }
+    size_t used = 0;
+    out->text[used++] = '"';
+    for (const char *c = value; *c != '\0' && used + 8 < sizeof(out->text); ++c) {
+        unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte == '"' || byte == '\\') {
+            out->text[used++] = '\\';
+            out->text[used++] = *c;
+        } else if (byte < 0x20) {
+            (void)snprintf_s(out->text + used, sizeof(out->text) - used, 6, "\\u%04x", byte);
+            used += 6;
+        } else {
+            out->text[used++] = *c;
+        }
+    }
+    out->text[used] = '"';
+}
+
+// A label value of the exposition format: backslash, quote and line feed escaped.
+static void LabelValue(const char *value, Escaped *out)
+{
+    (void)memset_s(out->text, sizeof(out->text), 0, sizeof(out->text));
+    size_t used = 0;
+    for (const char *c = value; *c != '\0' && used + 3 < sizeof(out->text); ++c) {
+        if (*c == '\\' || *c == '"') {
+            out->text[used++] = '\\';
+            out->text[used++] = *c;
+        } else if (*c == '\n') {
+            out->text[used++] = '\\';
+            out->text[used++] = 'n';
+        } else {
+            out->text[used++] = *c;
+        }
+    }
+}
+
+static const char *JsonAction(int action)
+{
+    switch (action) {
+    case ACTION_SWITCH: return "switch";
+    case ACTION_RESCAN: return "rescan";
+    default: return "none";
+    }
+}
+
+static int32_t JsonPartitions(const char *disk)
+{
+    int32_t rc = EmitText("[");
+    const char *separator = "";
+    for (const char *part = NextPartition(disk, nullptr); part != nullptr && rc == 0;
+         part = NextPartition(disk, part)) {
+        rc = EmitText("%s\"%s\"", separator, part);
+        separator = ", ";
+    }
+    return rc != 0 ? rc : EmitText("]");
+}
+
+static int32_t JsonDisk(const DiskRow *row, bool last)
+{
+    bool osd = row->match.osdDir[0] != '\0';
+    Escaped osdDir;
+    Escaped match;
+    char key[ESCAPED_SIZE];
+    (void)memset_s(key, sizeof(key), 0, sizeof(key));
+    JsonString(osd ? row->match.osdDir : nullptr, &osdDir);
+    if (osd && row->match.keyKind == MATCH_BY_VG) {
+        (void)snprintf_s(key, sizeof(key), sizeof(key) - 1, "vg:%s", row->match.key);
+    }
+    JsonString(!osd ? nullptr : (key[0] != '\0' ? key : "device"), &match);
+    char wce[8];
+    (void)memset_s(wce, sizeof(wce), 0, sizeof(wce));
+    (void)snprintf_s(wce, sizeof(wce), sizeof(wce) - 1, "%d", row->driveWce);
+    if (EmitText("    {\"name\": \"%s\", \"partitions\": ", row->name) != 0 || JsonPartitions(row->name) != 0) {
+        return 1;
+    }
+    return EmitText(", \"osd\": %s, \"match\": %s, \"objectStore\": %s%s%s, \"separateDb\": %s, "
+                    "\"rotational\": %s, \"kernelWriteCache\": \"%s\", \"driveWce\": %s, "
+                    "\"target\": %s, \"verdict\": \"%s\", \"action\": \"%s\"}%s\n",
+                    osdDir.text, match.text, osd ? "\"" : "", osd ? ObjectStoreText(row->osdType) : "null",
+                    osd ? "\"" : "", row->separateDb < 0 ? "null" : (row->separateDb == 1 ? "true" : "false"),
+                    row->rotational == 1 ? "true" : "false", KernelText(row->kernel),
+                    row->driveWce < 0 ? "null" : wce, row->rule == TARGET_SELECTED ? "true" : "false",
+                    RowVerdict(row), JsonAction(RowAction(row)), last ? "" : ",");
+}
+
+int32_t PrintJson(const Report *report)
+{
+    if (EmitText("{\n  \"disks\": [\n") != 0) {
+        return 1;
+    }
+    for (int32_t i = 0; i < report->count; ++i) {
+        if (JsonDisk(&report->rows[i], i + 1 == report->count) != 0) {
+            return 1;
+        }
+    }
+    return EmitText("  ]\n}\n");
+}
+
+struct Gauge {
+    const char *name;
+    const char *help;
+};
+
+static const Gauge kGauges[] = {
+    {"ceph_zarvel_drive_write_cache",
+     "Drive write cache (WCE of the Caching mode page): 1 on, 0 off, -1 unreadable."},
+    {"ceph_zarvel_kernel_write_cache",
+     "Kernel view of the write cache (queue/write_cache): 1 write back, 0 write through, -1 unknown."},
+    {"ceph_zarvel_target",
+     "1 when the disk is a rotational data disk of a BlueStore OSD with block.db on another device."},
+};
+
+static int GaugeValue(const DiskRow *row, int gauge)
+{
+    switch (gauge) {
+    case 0: return row->driveWce;
+    case 1: return row->kernel == KERNEL_WC_BACK ? 1 : (row->kernel == KERNEL_WC_THROUGH ? 0 : -1);
+    default: return row->rule == TARGET_SELECTED ? 1 : 0;
+    }
+}
+
+int32_t PrintPrometheus(const Report *report)
+{
+    Escaped osd;
+    int gauge = 0;
+    for (const Gauge &g : kGauges) {
+        if (EmitText("# HELP %s %s\n# TYPE %s gauge\n", g.name, g.help, g.name) != 0) {
+            return 1;
+        }
+        for (int32_t i = 0; i < report->count; ++i) {
+            const DiskRow *row = &report->rows[i];
+            LabelValue(row->match.osdDir, &osd);
+            if (EmitText("%s{disk=\"%s\",osd=\"%s\"} %d\n", g.name, row->name, osd.text, GaugeValue(row, gauge)) != 0) {
+                return 1;
+            }
+        }
+        ++gauge;
+    }
+    return 0;
+}

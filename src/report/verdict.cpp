@@ -1,0 +1,56 @@
+// The verdict on each disk, in the order in which the daemon's rules apply:
+// the target selection first, then the kernel's view, then the drive's WCE.
+#include "report/report.h"
+#include "wcache/wcache.h"
+
+const char *KernelText(int kernel)
+{
+    switch (kernel) {
+    case KERNEL_WC_BACK: return "write back";
+    case KERNEL_WC_THROUGH: return "write through";
+    default: return "unknown";
+    }
+}
+
+const char *ObjectStoreText(int32_t osdType)
+{
+    switch (osdType) {
+    case OSD_TYPE_BLUESTORE: return "bluestore";
+    case OSD_TYPE_FILESTORE: return "filestore";
+    case OSD_TYPE_KVSTORE: return "kvstore";
+    case OSD_TYPE_MEMSTORE: return "memstore";
+    default: return "unknown";
+    }
+}
+
+const char *RowVerdict(const DiskRow *row)
+{
+    switch (row->rule) {
+    case TARGET_SELECTED:
+        // The pass skips such a disk before it ever asks the drive.
+        return row->kernel == KERNEL_WC_THROUGH ? "kernel already write through" : "target";
+    case TARGET_NOT_ROTATIONAL: return "not rotational";
+    case TARGET_NOT_BLUESTORE:
+        return row->osdType == OSD_TYPE_NONE ? "object store unknown" : ObjectStoreText(row->osdType);
+    case TARGET_DB_NOT_SEPARATE: return "block.db on the same device";
+    case TARGET_NO_OSD: return "no OSD";
+    default: return "no name";
+    }
+}
+
+int RowAction(const DiskRow *row)
+{
+    if (row->rule != TARGET_SELECTED || row->kernel == KERNEL_WC_THROUGH || row->nodeOpen != 1) {
+        return ACTION_NONE;
+    }
+    // An unreadable page does not stop the switch: it goes on to MODE SELECT.
+    if (row->driveWce != 0) {
+        return ACTION_SWITCH;
+    }
+    return row->kernel == KERNEL_WC_BACK ? ACTION_RESCAN : ACTION_NONE;
+}
+
+int RowCacheStillOn(const DiskRow *row)
+{
+    return row->rule == TARGET_SELECTED && row->driveWce != 0 ? 1 : 0;
+}

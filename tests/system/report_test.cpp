@@ -1,0 +1,398 @@
+// The report against the daemon: for every kind of disk a storage server
+// holds, the report's verdict must be what the daemon's next cycle then does,
+// and the report itself must change nothing.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "sandbox.h"
+
+using namespace sandbox;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+// ---- a small JSON reader: enough to hold the report to its schema --------
+struct Json {
+    enum Kind { NUL, BOOL, NUM, STR, ARR, OBJ } kind = NUL;
+    bool b = false;
+    double n = 0;
+    std::string s;
+    std::vector<Json> a;
+    std::map<std::string, Json> o;
+    const Json &operator[](const std::string &key) const
+    {
+        static const Json missing;
+        auto it = o.find(key);
+        return it == o.end() ? missing : it->second;
+    }
+};
+
+struct JsonReader {
+    const std::string &t;
+    size_t i = 0;
+    bool ok = true;
+    void Ws() { while (i < t.size() && isspace(static_cast<unsigned char>(t[i]))) ++i; }
+    bool Eat(char c) { Ws(); if (i < t.size() && t[i] == c) { ++i; return true; } return false; }
+    bool Word(const char *w) { size_t n = strlen(w); if (t.compare(i, n, w) != 0) return false; i += n; return true; }
+    std::string Str()
+    {
+        std::string out;
+        if (!Eat('"')) { ok = false; return out; }
+        while (i < t.size() && t[i] != '"') {
+            char c = t[i++];
+            if (static_cast<unsigned char>(c) < 0x20) { ok = false; return out; }
+            if (c != '\\') { out += c; continue; }
+            char e = i < t.size() ? t[i++] : 0;
+            if (e == 'u' && i + 4 <= t.size()) { out += static_cast<char>(std::stoi(t.substr(i, 4), nullptr, 16)); i += 4; }
+            else if (e == '"' || e == '\\' || e == '/') out += e;
+            else if (e == 'n') out += '\n';
+            else ok = false;
+        }
+        ok = ok && Eat('"');
+        return out;
+    }
+    Json Value()
+    {
+        Json v;
+        Ws();
+        if (i >= t.size()) { ok = false; return v; }
+        if (t[i] == '"') { v.kind = Json::STR; v.s = Str(); }
+        else if (t[i] == '{') {
+            v.kind = Json::OBJ; ++i;
+            if (!Eat('}')) {
+                do { std::string k = Str(); ok = ok && Eat(':'); v.o[k] = Value(); } while (ok && Eat(','));
+                ok = ok && Eat('}');
+            }
+        } else if (t[i] == '[') {
+            v.kind = Json::ARR; ++i;
+            if (!Eat(']')) { do v.a.push_back(Value()); while (ok && Eat(',')); ok = ok && Eat(']'); }
+        } else if (Word("null")) v.kind = Json::NUL;
+        else if (Word("true")) { v.kind = Json::BOOL; v.b = true; }
+        else if (Word("false")) v.kind = Json::BOOL;
+        else { char *end = nullptr; v.kind = Json::NUM; v.n = strtod(t.c_str() + i, &end); ok = ok && end != t.c_str() + i; i = end - t.c_str(); }
+        return v;
+    }
+};
+
+bool ParseJson(const std::string &text, Json *out)
+{
+    JsonReader r{text};
+    *out = r.Value();
+    r.Ws();
+    return r.ok && r.i == text.size();
+}
+
+// ---- running the report --------------------------------------------------
+Exit Report(std::vector<std::string> args = {}, RunOptions opts = WithDrives())
+{
+    args.insert(args.begin(), ZARVEL_REPORT_PATH);
+    Process proc = Start(args, opts);
+    return Stop(proc, 0);
+}
+
+// The disks of a --json report, by name.
+std::map<std::string, Json> JsonDisks(const Exit &run)
+{
+    Json doc;
+    EXPECT_TRUE(ParseJson(run.out, &doc)) << run.out;
+    std::map<std::string, Json> disks;
+    for (const Json &d : doc["disks"].a) disks[d["name"].s] = d;
+    return disks;
+}
+
+// MODE SENSE(6) and (10) are the only commands a report may send.
+bool OnlyModeSense(const Lines &commands)
+{
+    for (const std::string &c : commands)
+        if (c.compare(0, 2, "5a") != 0 && c.compare(0, 2, "1a") != 0) return false;
+    return true;
+}
+
+bool Logged(const std::string &message)
+{
+    Lines all = LogMessages();
+    return std::find(all.begin(), all.end(), message) != all.end();
+}
+
+const char *const FSID[] = {"0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", "1f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f1",
+                            "2f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f2"};
+
+// A logical volume's node: the map follows the OSD's block link to it.
+void AddLvNode(const std::string &path)
+{
+    MakeDirs(path.substr(0, path.rfind('/')));
+    WriteFile(path, "");
+}
+
+// ---- one row per kind of disk: sdc is the disk under test, sdf an SSD that
+// holds block.db partitions; sdc's verdict must match the daemon's deed.
+struct Scenario {
+    const char *name;
+    std::vector<std::string> partitions;
+    int rotational;
+    std::string writeCache;
+    std::string drive;
+    std::vector<Pv> pvs;
+    std::string type, block, blockDb;  // the OSD "ceph-0"; block "" = no OSD at all
+    Json::Kind osd;                    // STR when an OSD is expected
+    std::string match, verdict, action;
+    int exitBefore, exitAfter;
+};
+void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
+
+const Scenario kScenarios[] = {
+    {"lvm_osd", {}, 1, "write back", "personality=sata", {{"sdc", "ceph-a"}, {"sdf1", "ceph-db"}},
+     "bluestore", "/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0", Json::STR, "vg:ceph-a", "target", "switch", 1, 0},
+    {"raw_osd_on_partition", {"sdc1", "sdc2"}, 1, "write back", "personality=sas", {},
+     "bluestore", "/dev/sdc2", "/dev/sdf2", Json::STR, "device", "target", "switch", 1, 0},
+    {"filestore", {"sdc1"}, 1, "write back", "personality=sata", {},
+     "filestore", "/dev/sdc1", "/dev/sdf3", Json::STR, "device", "filestore", "none", 0, 0},
+    {"bluestore_without_block_db", {}, 1, "write back", "personality=sata", {},
+     "bluestore", "/dev/sdc", "", Json::STR, "device", "block.db on the same device", "none", 0, 0},
+    {"block_db_same_as_block", {}, 1, "write back", "personality=sata", {},
+     "bluestore", "/dev/sdc", "/dev/sdc", Json::STR, "device", "block.db on the same device", "none", 0, 0},
+    {"ssd", {}, 0, "write back", "personality=sata", {},
+     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "not rotational", "none", 0, 0},
+    {"no_osd_dir", {"sdc1"}, 1, "write back", "personality=sata", {},
+     "", "", "", Json::NUL, "", "no OSD", "none", 0, 0},
+    {"kernel_write_through", {}, 1, "write through", "personality=sata", {},
+     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "kernel already write through", "none", 1, 1},
+    {"drive_off_kernel_write_back", {}, 1, "write back", "personality=sata wce=0", {},
+     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "rescan", 0, 0},
+    {"mode_page_unreadable", {}, 1, "write back", "personality=sata reject=5a,1a", {},
+     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "switch", 1, 1},
+    {"unopenable_node", {}, 1, "write back", "", {},
+     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "none", 1, 1},
+    {"unknown_object_store", {}, 1, "write back", "personality=sata", {},
+     "", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "object store unknown", "none", 0, 0},
+};
+
+class ReportScenarioTest : public SandboxTest, public ::testing::WithParamInterface<Scenario> {
+protected:
+    void SetUp() override
+    {
+        SandboxTest::SetUp();
+        const Scenario &s = GetParam();
+        AddDisk({"sdc", s.partitions, s.rotational, s.writeCache, s.drive});
+        AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});
+        AddPvs(s.pvs);
+        if (!s.block.empty()) AddOsd({"ceph-0", FSID[0], s.type, s.block, s.blockDb});
+        else MakeDirs("/var/lib/ceph/osd");
+        if (!s.pvs.empty()) {
+            AddLvNode(s.block);
+            AddLvNode(s.blockDb);
+        }
+    }
+};
+
+TEST_P(ReportScenarioTest, VerdictIsWhatTheDaemonDoes)
+{
+    const Scenario &s = GetParam();
+    Exit before = Report({"--json"});
+    ASSERT_TRUE(before.exited);
+    EXPECT_EQ(before.status, s.exitBefore);
+    std::map<std::string, Json> disks = JsonDisks(before);
+    ASSERT_EQ(disks.size(), 2u) << before.out;
+    const Json &sdc = disks["sdc"];
+    EXPECT_EQ(sdc["verdict"].s, s.verdict);
+    EXPECT_EQ(sdc["action"].s, s.action);
+    EXPECT_EQ(sdc["osd"].kind, s.osd);
+    EXPECT_EQ(sdc["match"].s, s.match);
+    EXPECT_EQ(disks["sdf"]["verdict"].s, "not rotational");
+
+    // The report sent MODE SENSE only and left no log behind.
+    for (const char *disk : {"sdc", "sdf"}) EXPECT_TRUE(OnlyModeSense(DriveCommands(disk))) << disk;
+    EXPECT_FALSE(Exists("/var/log/ceph-zarvel.log"));
+    size_t reportCommands = DriveCommands("sdc").size();
+    size_t ssdCommands = DriveCommands("sdf").size();
+
+    RunOneCycle(WithDrives());
+    for (const auto &[name, disk] : disks) {
+        bool switched = Logged("INFO change config of " + name + " succeed") ||
+                        Logged("ERROR change config of " + name + " failed");
+        bool rescanned = !switched && Logged("INFO rescan dev " + name + " return 0");
+        EXPECT_EQ(switched, disk["action"].s == "switch") << name;
+        EXPECT_EQ(rescanned, disk["action"].s == "rescan") << name;
+        if (disk["action"].s == "none") {
+            EXPECT_TRUE(OnlyModeSense(DriveCommands(name))) << name;
+        }
+    }
+    EXPECT_EQ(DriveCommands("sdf").size(), ssdCommands);  // the daemon never asks the SSD
+    if (s.action == "switch" && s.exitAfter == 0) {
+        EXPECT_GT(DriveCommands("sdc").size(), reportCommands);
+        EXPECT_EQ(DriveWce("sdc"), 0);
+    }
+
+    // After the cycle nothing is left to do, and the exit status says so.
+    Exit after = Report({"--json"});
+    EXPECT_EQ(after.status, s.exitAfter);
+    std::string left = JsonDisks(after)["sdc"]["action"].s;
+    EXPECT_TRUE(left == "none" || s.exitAfter == 1) << left;
+}
+INSTANTIATE_TEST_SUITE_P(Disks, ReportScenarioTest, ::testing::ValuesIn(kScenarios),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// ---- the formats -----------------------------------------------------------
+class ReportFormatTest : public SandboxTest {
+protected:
+    // A target to switch, a target to rescan, a disk whose OSD directory name
+    // needs escaping in every format, and the SSD that holds the block.dbs.
+    void SetUp() override
+    {
+        SandboxTest::SetUp();
+        AddDisk({"sdb", {}, 1, "write back", "personality=sata"});
+        AddDisk({"sdc", {"sdc1", "sdc2"}, 1, "write back", "personality=sata wce=0"});
+        AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
+        AddDisk({"sdf", {"sdf1", "sdf2"}, 0, "write back", "personality=sata"});
+        AddPvs({{"sdb", "ceph-a"}});
+        AddLvNode("/dev/ceph-a/osd-block-0");
+        AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdf1"});
+        AddOsd({"ceph-1", FSID[1], "bluestore", "/dev/sdc2", "/dev/sdf2"});
+        // The daemon cannot read the type file behind such a name.
+        AddOsd({kOddOsd, FSID[2], "bluestore", "/dev/sdd", "/dev/sdf2"});
+    }
+    static constexpr const char *kOddOsd = "ceph-\"2\\x";
+};
+
+TEST_F(ReportFormatTest, JsonFollowsTheSchema)
+{
+    Exit run = Report({"--json"});
+    EXPECT_EQ(run.status, 1);
+    std::map<std::string, Json> disks = JsonDisks(run);
+    ASSERT_EQ(disks.size(), 4u);
+    const Json &sdc = disks["sdc"];
+    ASSERT_EQ(sdc["partitions"].a.size(), 2u);
+    EXPECT_EQ(sdc["partitions"].a[0].s + " " + sdc["partitions"].a[1].s, "sdc1 sdc2");
+    EXPECT_EQ(sdc["driveWce"].n, 0);
+    EXPECT_EQ(sdc["action"].s, "rescan");
+    EXPECT_EQ(sdc["match"].s, "device");
+    EXPECT_EQ(disks["sdb"]["match"].s, "vg:ceph-a");
+    EXPECT_EQ(disks["sdb"]["driveWce"].n, 1);
+    EXPECT_EQ(disks["sdb"]["separateDb"].b, true);
+    EXPECT_EQ(disks["sdd"]["osd"].s, kOddOsd);
+    EXPECT_EQ(disks["sdd"]["objectStore"].s, "unknown");
+    EXPECT_EQ(disks["sdd"]["verdict"].s, "object store unknown");
+    EXPECT_EQ(disks["sdf"]["separateDb"].kind, Json::NUL);
+    EXPECT_EQ(disks["sdf"]["osd"].kind, Json::NUL);
+    for (const auto &[name, d] : disks) {
+        for (const char *key : {"name", "partitions", "osd", "match", "objectStore", "separateDb", "rotational",
+                                "kernelWriteCache", "driveWce", "verdict", "action"})
+            EXPECT_NE(d.o.count(key), 0u) << name << " lacks " << key;
+        EXPECT_EQ(d["kernelWriteCache"].s, "write back");
+        EXPECT_EQ(d["rotational"].b, name != "sdf");
+    }
+}
+
+// The exposition format as node_exporter's textfile collector reads it.
+TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
+{
+    Exit run = Report({"--prometheus"});
+    EXPECT_EQ(run.status, 1);
+    std::regex help("# HELP (ceph_zarvel_[a-z_]+) [^\n]+");
+    std::regex type("# TYPE (ceph_zarvel_[a-z_]+) gauge");
+    std::regex sample(R"re((ceph_zarvel_[a-z_]+)\{disk="(sd[a-z]+)",osd="((?:[^"\\\n]|\\[\\"n])*)"\} (-?[0-9]+))re");
+    std::map<std::string, std::map<std::string, std::string>> values;  // metric -> disk -> value
+    std::string described, typed;
+    std::smatch m;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_match(line, m, help)) { described = m[1]; continue; }
+        if (std::regex_match(line, m, type)) { EXPECT_EQ(m[1], described); typed = m[1]; continue; }
+        ASSERT_TRUE(std::regex_match(line, m, sample)) << line;
+        EXPECT_EQ(m[1], typed) << "sample before its TYPE line";
+        EXPECT_TRUE(values[m[1]].emplace(m[2], m[4]).second) << "duplicate series " << line;
+        if (m[2] == "sdd") {
+            EXPECT_EQ(m[3], "ceph-\\\"2\\\\x");
+        }
+    }
+    using Series = std::map<std::string, std::string>;
+    EXPECT_EQ(values["ceph_zarvel_drive_write_cache"], (Series{{"sdb", "1"}, {"sdc", "0"}, {"sdd", "1"}, {"sdf", "1"}}));
+    EXPECT_EQ(values["ceph_zarvel_kernel_write_cache"], (Series{{"sdb", "1"}, {"sdc", "1"}, {"sdd", "1"}, {"sdf", "1"}}));
+    EXPECT_EQ(values["ceph_zarvel_target"], (Series{{"sdb", "1"}, {"sdc", "1"}, {"sdd", "0"}, {"sdf", "0"}}));
+    if (system("command -v promtool >/dev/null 2>&1") == 0) {
+        WriteFile("/var/lib/zarvel-sandbox/report.prom", run.out);
+        EXPECT_EQ(system("promtool check metrics < /var/lib/zarvel-sandbox/report.prom"), 0);
+    }
+}
+
+TEST_F(ReportFormatTest, TableIsAlignedAndSorted)
+{
+    AddDisk({"sdaa", {}, 1, "write back", "personality=sata"});
+    Exit run = Report();
+    EXPECT_EQ(run.status, 1);
+    std::istringstream lines(run.out);
+    Lines rows;
+    for (std::string line; std::getline(lines, line);) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 6u) << run.out;
+    EXPECT_EQ(rows[0].substr(0, 4), "DISK");
+    for (size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].substr(0, 4), Lines({"sdb ", "sdc ", "sdd ", "sdf ", "sdaa"})[i - 1]);
+    }
+    size_t verdictAt = rows[0].find("VERDICT");
+    EXPECT_EQ(rows[1].substr(verdictAt, 6), "target");
+    EXPECT_EQ(rows[3].find("ceph-\"2\\x"), rows[0].find("OSD"));
+    EXPECT_NE(rows[2].find("sdc1,sdc2"), std::string::npos);
+    EXPECT_NE(rows[1].find("vg:ceph-a"), std::string::npos);
+    EXPECT_NE(rows[1].find("would switch"), std::string::npos);
+    EXPECT_NE(rows[2].find("would rescan"), std::string::npos);
+    EXPECT_EQ(rows[5].substr(verdictAt, 6), "no OSD");
+}
+
+// ---- refusals and the log ----------------------------------------------------
+struct Refusal {
+    const char *name;
+    std::vector<std::string> args;
+    uid_t uid;
+    int status;
+};
+void PrintTo(const Refusal &r, std::ostream *os) { *os << r.name; }
+
+const Refusal kRefusals[] = {
+    {"unknown_option", {"--switch"}, 0, 2},
+    {"two_formats", {"--json", "--prometheus"}, 0, 2},
+    {"not_root", {}, 65534, 2},
+    {"help", {"--help"}, 0, 0},
+};
+
+class ReportRefusalTest : public SandboxTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(ReportRefusalTest, ExitsWithoutTouchingDrives)
+{
+    const Refusal &r = GetParam();
+    AddDisk({"sdb", {}, 1, "write back", "personality=sata"});
+    AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/sdb", "/dev/sdf1"});
+    RunOptions opts = WithDrives();
+    opts.uid = r.uid;
+    Exit run = Report(r.args, opts);
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(run.status, r.status);
+    EXPECT_TRUE(DriveCommands("sdb").empty());
+    EXPECT_EQ(r.status == 0, run.out.find("usage:") == 0) << run.out;
+    EXPECT_FALSE(Exists("/var/log/ceph-zarvel.log"));
+}
+INSTANTIATE_TEST_SUITE_P(Args, ReportRefusalTest, ::testing::ValuesIn(kRefusals),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+class ReportLogTest : public SandboxTest {};
+
+// With --verbose the daemon's lines go to stderr, never to its log file.
+TEST_F(ReportLogTest, VerboseWritesStderrNotTheLogFile)
+{
+    AddDisk({"sdb", {}, 1, "write back", ""});  // no drive behind the node
+    AddDisk({"sdf", {"sdf1"}, 0, "write back", ""});
+    AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/sdb", "/dev/sdf1"});
+    std::string cmd = std::string(ZARVEL_REPORT_PATH) + " --verbose 2>&1 >/dev/null";
+    Process proc = Start({"/bin/sh", "-c", cmd}, WithDrives());
+    Exit run = Stop(proc, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find(":sdb|1|3]"), std::string::npos) << run.out;  // the map entry, traced
+    EXPECT_FALSE(Exists("/var/log/ceph-zarvel.log"));
+    EXPECT_FALSE(Exists("/var/log/ceph-zarvel.log.old"));
+}
+
+}  // namespace
