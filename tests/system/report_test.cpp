@@ -138,7 +138,7 @@ struct Scenario {
     std::string writeCache;
     std::string drive;
     std::vector<Pv> pvs;
-    std::string type, block, blockDb;  // the OSD "ceph-0"; block "" = no OSD at all
+    std::string type, block, blockDb;  // the OSD "ceph-0"; block "" = none, type "-": no OSD tree either
     Json::Kind osd;                    // STR when an OSD is expected
     std::string match, verdict, action;
     int exitBefore, exitAfter;
@@ -158,8 +158,10 @@ const Scenario kScenarios[] = {
      "bluestore", "/dev/sdc", "/dev/sdc", Json::STR, "device", "block.db on the same device", "none", 0, 0},
     {"ssd", {}, 0, "write back", "personality=sata", {},
      "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "not rotational", "none", 0, 0},
-    {"no_osd_dir", {"sdc1"}, 1, "write back", "personality=sata", {},
+    {"disk_of_no_osd", {"sdc1"}, 1, "write back", "personality=sata", {},
      "", "", "", Json::NUL, "", "no OSD", "none", 0, 0},
+    {"no_osd_dir", {"sdc1"}, 1, "write back", "personality=sata", {},
+     "-", "", "", Json::NUL, "", "no OSD", "none", 0, 0},
     {"kernel_write_through", {}, 1, "write through", "personality=sata", {},
      "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "kernel already write through", "none", 1, 1},
     {"drive_off_kernel_write_back", {}, 1, "write back", "personality=sata wce=0", {},
@@ -182,7 +184,7 @@ protected:
         AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});
         AddPvs(s.pvs);
         if (!s.block.empty()) AddOsd({"ceph-0", FSID[0], s.type, s.block, s.blockDb});
-        else MakeDirs("/var/lib/ceph/osd");
+        else if (s.type != "-") MakeDirs("/var/lib/ceph/osd");
         if (!s.pvs.empty()) {
             AddLvNode(s.block);
             AddLvNode(s.blockDb);
