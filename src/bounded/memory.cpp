@@ -20,17 +20,21 @@ int memset_s(void *dest, size_t destSize, int value, size_t count)
     return BC_RANGE_CLEARED;
 }
 
+// Distances instead of sums, so that a range near the top of the address
+// space cannot wrap around and pass for a distant one.
 static bool RangesOverlap(uintptr_t a, uintptr_t b, size_t count)
 {
-    return (a > b && a < b + count) || (b > a && b < a + count);
+    return (a > b && a - b < count) || (b > a && b - a < count);
 }
 
 int memcpy_s(void *dest, size_t destSize, const void *src, size_t count)
 {
     uintptr_t d = reinterpret_cast<uintptr_t>(dest);
     uintptr_t s = reinterpret_cast<uintptr_t>(src);
+    // count - 1 < destSize holds for 1..destSize only; d - s and s - d are
+    // both at least count only when the ranges are apart (d == s fails too).
     if (__builtin_expect(dest != nullptr && src != nullptr && count - 1 < destSize &&
-                             destSize <= BC_MAX_SIZE && (d >= s + count || s >= d + count),
+                             destSize <= BC_MAX_SIZE && d - s >= count && s - d >= count,
                          1)) {
         memcpy(dest, src, count);
         return BC_OK;

@@ -1,0 +1,126 @@
+// Integer and pointer conversions: d i u o x X p.
+#include "bounded/format_engine.h"
+
+namespace {
+
+const char kLowerDigits[] = "0123456789abcdefx";
+const char kUpperDigits[] = "0123456789ABCDEFX";
+
+// The widest mark decides: 64-bit marks, then "hh", then "h", then the
+// word-sized letters, else int.
+int64_t ReadSigned(uint32_t sizes, va_list *args)
+{
+    if ((sizes & FMT_SZ_64) != 0) {
+        return va_arg(*args, long long);
+    }
+    if ((sizes & FMT_SZ_HH) != 0) {
+        return static_cast<signed char>(va_arg(*args, int));
+    }
+    if ((sizes & FMT_SZ_H) != 0) {
+        return static_cast<short>(va_arg(*args, int));
+    }
+    if ((sizes & FMT_SZ_WORD) != 0) {
+        return va_arg(*args, long long);
+    }
+    return va_arg(*args, int);
+}
+
+uint64_t ReadUnsigned(uint32_t sizes, va_list *args)
+{
+    if ((sizes & FMT_SZ_64) != 0) {
+        return va_arg(*args, unsigned long long);
+    }
+    if ((sizes & FMT_SZ_HH) != 0) {
+        return static_cast<unsigned char>(va_arg(*args, unsigned int));
+    }
+    if ((sizes & FMT_SZ_H) != 0) {
+        return static_cast<unsigned short>(va_arg(*args, unsigned int));
+    }
+    if ((sizes & FMT_SZ_WORD) != 0) {
+        return va_arg(*args, unsigned long long);
+    }
+    return va_arg(*args, unsigned int);
+}
+
+// Writes the digits of value leftwards ending at end; returns the first.
+char *PutDigits(char *end, uint64_t value, unsigned base, const char *digits)
+{
+    char *s = end;
+    if (base == 10) {
+        if (value <= UINT32_MAX) {  // 32-bit division is the cheaper one
+            for (uint32_t v = static_cast<uint32_t>(value); v != 0; v /= 10) {
+                *--s = static_cast<char>('0' + v % 10);
+            }
+            return s;
+        }
+        for (; value != 0; value /= 10) {
+            *--s = static_cast<char>('0' + value % 10);
+        }
+        return s;
+    }
+    unsigned shift = (base == 16) ? 4 : 3;
+    for (; value != 0; value >>= shift) {
+        *--s = digits[value & (base - 1)];
+    }
+    return s;
+}
+
+unsigned BaseOf(char type)
+{
+    switch (type) {
+    case 'o': return 8;
+    case 'x':
+    case 'X':
+    case 'p': return 16;
+    default: return 10;
+    }
+}
+
+}  // namespace
+
+int ConvertInteger(FmtOut *out, FmtSpec *spec, va_list *args, char *area)
+{
+    char prefix[2];
+    size_t prefixLen = 0;
+    uint64_t value;
+    int32_t precision = spec->precision;
+    if (spec->type == 'p') {
+        const void *ptr = va_arg(*args, const void *);
+        if (ptr == nullptr) {
+            return PutField(out, spec, nullptr, 0, "(nil)", 5, false) ? FMT_OK : FMT_TOO_LONG;
+        }
+        value = reinterpret_cast<uintptr_t>(ptr);
+        prefix[prefixLen++] = '0';
+        prefix[prefixLen++] = 'x';
+        precision = -1;
+    } else if (spec->type == 'd' || spec->type == 'i') {
+        int64_t v = ReadSigned(spec->sizes, args);
+        value = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+        if (v < 0 || (spec->flags & (FMT_PLUS | FMT_SPACE)) != 0) {
+            prefix[prefixLen++] = v < 0 ? '-' : ((spec->flags & FMT_PLUS) != 0 ? '+' : ' ');
+        }
+    } else {
+        value = ReadUnsigned(spec->sizes, args);
+    }
+    if (precision >= 0) {
+        spec->flags &= ~FMT_ZERO;
+        precision = precision > FMT_AREA_SIZE ? FMT_AREA_SIZE : precision;
+    }
+    const char *digits = spec->type == 'X' ? kUpperDigits : kLowerDigits;
+    char *end = area + FMT_AREA_SIZE;
+    char *s = PutDigits(end, value, BaseOf(spec->type), digits);
+    // Without a precision at least one digit; "%.0d" of 0 gives none.
+    int32_t least = precision < 0 ? 1 : precision;
+    while (end - s < least) {
+        *--s = '0';
+    }
+    if ((spec->flags & FMT_ALT) != 0) {
+        if (spec->type == 'o' && (s == end || *s != '0') && s > area) {
+            *--s = '0';
+        } else if ((spec->type == 'x' || spec->type == 'X') && value != 0) {
+            prefix[prefixLen++] = '0';
+            prefix[prefixLen++] = digits[16];
+        }
+    }
+    return PutField(out, spec, prefix, prefixLen, s, static_cast<size_t>(end - s), true) ? FMT_OK : FMT_TOO_LONG;
+}
