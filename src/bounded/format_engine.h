@@ -100,11 +100,42 @@ int ConvertInteger(FmtOut *out, FmtSpec *spec, va_list *args, char *area);
 int ConvertText(FmtOut *out, const FmtSpec *spec, va_list *args);
 int ConvertFloat(FmtOut *out, const FmtSpec *spec, va_list *args, char *area);
 
-// Fill, prefix and zero fill in front of a text of textLen units, and the
-// fill behind it. zeroFill says whether "0" may fill this conversion.
-bool PutFieldHead(FmtOut *out, const FmtSpec *spec, size_t textLen, const char *prefix,
-                  size_t prefixLen, bool zeroFill);
-bool PutFieldTail(FmtOut *out, const FmtSpec *spec, size_t textLen, size_t prefixLen);
+// Width less text less prefix, when positive.
+inline size_t FieldFill(const FmtSpec *spec, size_t textLen, size_t prefixLen)
+{
+    size_t used = textLen + prefixLen;
+    size_t width = static_cast<size_t>(spec->width);
+    return width > used ? width - used : 0;
+}
+
+// What goes in front of a text of textLen units: fill as spaces unless "-"
+// or zero fill applies, the prefix, then the zero fill. zeroFill says
+// whether "0" may fill this conversion at all.
+inline bool PutFieldHead(FmtOut *out, const FmtSpec *spec, size_t textLen, const char *prefix,
+                         size_t prefixLen, bool zeroFill)
+{
+    size_t fill = FieldFill(spec, textLen, prefixLen);
+    bool left = (spec->flags & FMT_LEFT) != 0;
+    bool zeros = zeroFill && !left && (spec->flags & FMT_ZERO) != 0;
+    if (fill != 0 && !left && !zeros && !PutRepeat(out, ' ', fill)) {
+        return false;
+    }
+    if (!PutText(out, prefix, prefixLen)) {
+        return false;
+    }
+    return !zeros || PutRepeat(out, '0', fill);
+}
+
+// The fill behind the text of a left-justified field.
+inline bool PutFieldTail(FmtOut *out, const FmtSpec *spec, size_t textLen, size_t prefixLen)
+{
+    return (spec->flags & FMT_LEFT) == 0 || PutRepeat(out, ' ', FieldFill(spec, textLen, prefixLen));
+}
+
 // The whole field around a narrow text.
-bool PutField(FmtOut *out, const FmtSpec *spec, const char *prefix, size_t prefixLen, const char *text,
-              size_t textLen, bool zeroFill);
+inline bool PutField(FmtOut *out, const FmtSpec *spec, const char *prefix, size_t prefixLen, const char *text,
+                     size_t textLen, bool zeroFill)
+{
+    return PutFieldHead(out, spec, textLen, prefix, prefixLen, zeroFill) && PutText(out, text, textLen) &&
+           PutFieldTail(out, spec, textLen, prefixLen);
+}

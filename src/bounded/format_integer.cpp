@@ -42,23 +42,40 @@ uint64_t ReadUnsigned(uint32_t sizes, va_list *args)
     return va_arg(*args, unsigned int);
 }
 
-// Writes the digits of value leftwards ending at end; returns the first.
+// Decimal digits two at a time: the pair for n is at kPairs + 2 * n.
+const char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+template <class T>
+char *PutDecimal(char *s, T value)
+{
+    while (value >= 100) {
+        T pair = value % 100;
+        value /= 100;
+        s -= 2;
+        memcpy(s, kPairs + 2 * pair, 2);
+    }
+    if (value >= 10) {
+        s -= 2;
+        memcpy(s, kPairs + 2 * value, 2);
+    } else if (value != 0) {
+        *--s = static_cast<char>('0' + value);
+    }
+    return s;
+}
+
+// Writes the digits of value leftwards ending at end and returns the first;
+// a value 0 gives no digits (the caller adds what the precision asks).
 char *PutDigits(char *end, uint64_t value, unsigned base, const char *digits)
 {
-    char *s = end;
     if (base == 10) {
-        if (value <= UINT32_MAX) {  // 32-bit division is the cheaper one
-            for (uint32_t v = static_cast<uint32_t>(value); v != 0; v /= 10) {
-                *--s = static_cast<char>('0' + v % 10);
-            }
-            return s;
-        }
-        for (; value != 0; value /= 10) {
-            *--s = static_cast<char>('0' + value % 10);
-        }
-        return s;
+        // 32-bit division is the cheaper one when the value allows it.
+        return value <= UINT32_MAX ? PutDecimal(end, static_cast<uint32_t>(value)) : PutDecimal(end, value);
     }
     unsigned shift = (base == 16) ? 4 : 3;
+    char *s = end;
     for (; value != 0; value >>= shift) {
         *--s = digits[value & (base - 1)];
     }

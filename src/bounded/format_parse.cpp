@@ -168,9 +168,27 @@ int Convert(FmtOut *out, FmtSpec *spec, va_list *args, char *area)
     }
 }
 
-// Text up to the next "%" goes out in one piece; returns the "%" or the end.
+// Copies format text up to the next "%" or the end and returns where it
+// stopped. Short runs, the usual case, go byte by byte; the rest of a long
+// run is found with the C library and copied in one block.
 const char *CopyText(FmtOut *out, const char *p, bool *fits)
 {
+    constexpr int kShortRun = 16;
+    char *cur = out->cur;
+    int32_t room = out->room;
+    for (int k = 0; k < kShortRun; ++k, ++p) {
+        char c = *p;
+        if (c == '%' || c == '\0' || room == 0) {
+            *fits = (c == '%' || c == '\0');
+            out->cur = cur;
+            out->room = room;
+            return p;
+        }
+        *cur++ = c;
+        --room;
+    }
+    out->cur = cur;
+    out->room = room;
     const char *end = strchrnul(p, '%');
     *fits = PutText(out, p, static_cast<size_t>(end - p));
     return end;
