@@ -61,3 +61,54 @@ e2e_boot() {
         -append "console=ttyS0 quiet panic=-1 loglevel=3" -serial "file:$out/console" \
         -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}"
 }
+
+# e2e_plan SCENARIOS [NAME...]: prints the guest plan for the named rows (all
+# rows without names).
+e2e_plan() {
+    local file=$1; shift
+    echo "pvs_bytes sata-nodb"
+    awk -F'|' -v want=" $* " '!/^#/ && NF >= 3 {
+        name = $1; gsub(/ /, "", name)
+        if (want != "  " && index(want, " " name " ") == 0) next
+        print "scenario " name; n = split($2, step, ";")
+        for (i = 1; i <= n; i++) { gsub(/^ +| +$/, "", step[i]); print step[i] }
+        print "run_daemon" }' "$file"
+}
+
+# e2e_records DIR: one record per line from the boot in DIR, per scenario:
+#   scenario NAME | exit CODE | fail TEXT | uses ROLE TEXT | log LEVEL MESSAGE
+#   disk ROLE DEV BUS WCE-BEFORE VIEW-BEFORE WCE-AFTER VIEW-AFTER ROTATIONAL CMDS
+# CMDS lists the write-cache commands QEMU saw for the disk while the daemon
+# ran: SCSI opcodes by name, and the ATA commands of AHCI FISes.
+e2e_records() {
+    awk '
+    { sub(/\r$/, "") }
+    FILENAME ~ /disks$/ { if ($0 ~ /^#/ || NF < 3) next
+        if ($2 == "sata") port[na++] = $1; else target[++nt] = $1; bus[$1] = $2; next }
+    FILENAME ~ /trace$/ {
+        if ($1 == "scsi_req_parsed") {
+            if ($9 == 160 && $13 == 1234) { marks++; next }
+            if (marks % 2 == 0) next
+            op = $9; nm = scsi[op]
+            if (nm != "") cmds[(marks + 1) / 2, target[$3]] = cmds[(marks + 1) / 2, target[$3]] nm ","
+        } else if ($1 == "handle_cmd_fis_dump") {
+            match($2, /\[[0-9]+\]/); fisport = substr($2, RSTART + 1, RLENGTH - 2)
+        } else if ($1 == "0x00:" && fisport != "" && marks % 2 == 1) {
+            nm = ata[$4]; if ($4 == "ef") nm = nm "-" $5
+            if (nm != "") cmds[(marks + 1) / 2, port[fisport]] = cmds[(marks + 1) / 2, port[fisport]] nm ","
+            fisport = ""
+        }
+        next }
+    $1 != "@@" { next }
+    $2 == "scenario" { run++; print "scenario " $3; next }
+    $2 == "daemon" { sub(/exit=/, "", $3); print "exit " $3; next }
+    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "pvs" { sub(/^@@ /, ""); print; next }
+    $2 == "state" && $3 == "before" { before[$4] = $6 " " $7; next }
+    $2 == "state" && $3 == "after" { c = cmds[run, $4]; sub(/,$/, "", c)
+        print "disk " $4 " " $5 " " bus[$4] " " before[$4] " " $6 " " $7 " " $8 " " (c == "" ? "-" : c) }
+    BEGIN {
+        split("26:MSENSE6 90:MSENSE10 21:MSEL6 85:MSEL10 133:ATA16 161:ATA12 53:SYNC10 145:SYNC16", a, " ")
+        for (i in a) { split(a[i], kv, ":"); scsi[kv[1]] = kv[2] }
+        ata["ef"] = "SETFEATURES"; ata["e7"] = "FLUSH"; ata["ea"] = "FLUSHEXT"
+    }' "$E2E_DIR/disks" "$1/trace" "$1/console"
+}
