@@ -276,7 +276,7 @@ Process StartDaemon(const RunOptions &opts)
     return Start({DaemonPath()}, opts);
 }
 
-bool WaitUntilSleeping(pid_t pid, int timeoutMs)
+bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string path = "/proc/" + std::to_string(pid) + "/syscall";
@@ -286,16 +286,23 @@ bool WaitUntilSleeping(pid_t pid, int timeoutMs)
             return false;  // gone
         }
         long nr = strtol(text.c_str(), nullptr, 10);
-        if (nr == SYS_clock_nanosleep
-#ifdef SYS_nanosleep
-            || nr == SYS_nanosleep
-#endif
-        ) {
+        if (std::find(numbers.begin(), numbers.end(), nr) != numbers.end()) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+bool WaitUntilSleeping(pid_t pid, int timeoutMs)
+{
+    return WaitInSyscall(pid,
+                         {SYS_clock_nanosleep,
+#ifdef SYS_nanosleep
+                          SYS_nanosleep,
+#endif
+                         },
+                         timeoutMs);
 }
 
 Exit Stop(Process &proc, int sig, int timeoutMs)
