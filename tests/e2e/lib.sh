@@ -66,7 +66,6 @@ e2e_boot() {
 # rows without names).
 e2e_plan() {
     local file=$1; shift
-    echo "pvs_bytes sata-nodb"
     awk -F'|' -v want=" $* " '!/^#/ && NF >= 3 {
         name = $1; gsub(/ /, "", name)
         if (want != "  " && index(want, " " name " ") == 0) next
@@ -102,7 +101,7 @@ e2e_records() {
     $1 != "@@" { next }
     $2 == "scenario" { run++; print "scenario " $3; next }
     $2 == "daemon" { sub(/exit=/, "", $3); print "exit " $3; next }
-    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "pvs" { sub(/^@@ /, ""); print; next }
+    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "pvs" || $2 == "raw" { sub(/^@@ /, ""); print; next }
     $2 == "state" && $3 == "before" { before[$4] = $6 " " $7; next }
     $2 == "state" && $3 == "after" { c = cmds[run, $4]; sub(/,$/, "", c)
         print "disk " $4 " " $5 " " bus[$4] " " before[$4] " " $6 " " $7 " " $8 " " (c == "" ? "-" : c) }
