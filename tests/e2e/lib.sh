@@ -56,7 +56,7 @@ e2e_boot() {
             t=$((t + 1)); args+=(-device "scsi-hd,bus=vs.0,scsi-id=$t,lun=0,drive=$role,serial=$serial,$props")
         fi
     done <"$E2E_DIR/disks"
-    timeout 900 qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
+    timeout 720 qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
         -kernel "$(e2e_kernel)" -initrd "$out/initrd-plan.gz" \
         -append "console=ttyS0 quiet panic=-1 loglevel=3" -serial "file:$out/console" \
         -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}"
