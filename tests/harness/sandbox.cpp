@@ -57,6 +57,11 @@ echo "pvs stand-in: unsupported arguments: $*" >&2
 exit 3
 )";
 
+// Fixture disks use a block major reserved for local use, which no driver on a
+// test host claims: a node that the emulated drive does not serve can never
+// reach a real disk.
+constexpr unsigned kDiskMajor = 60;
+
 unsigned g_nextMinor = 0;
 
 void Check(bool ok, const std::string &what)
@@ -119,9 +124,9 @@ void AddDisk(const Disk &disk)
 {
     unsigned base = g_nextMinor;
     g_nextMinor += 16;
-    MakeNode("/dev/" + disk.name, S_IFBLK, 8, base);
+    MakeNode("/dev/" + disk.name, S_IFBLK, kDiskMajor, base);
     for (size_t i = 0; i < disk.partitions.size(); ++i) {
-        MakeNode("/dev/" + disk.partitions[i], S_IFBLK, 8, base + 1 + static_cast<unsigned>(i));
+        MakeNode("/dev/" + disk.partitions[i], S_IFBLK, kDiskMajor, base + 1 + static_cast<unsigned>(i));
     }
     std::string sys = "/sys/block/" + disk.name;
     MakeDirs(sys + "/queue");
