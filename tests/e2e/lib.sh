@@ -21,7 +21,7 @@ e2e_initramfs() {
     rm -rf "$root"; mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/lvm,e2e,proc,sys,dev,run,var}
     cp /bin/busybox "$root/bin/busybox"; ln -s busybox "$root/bin/sh"
     cp "$E2E_DIR/guest/init" "$root/init"
-    cp "$ZARVEL_ROOT/build/ceph-zarvel" "$root/usr/bin/"
+    cp "$ZARVEL_ROOT/build/ceph-zarvel" "$ZARVEL_ROOT/build/ceph-zarvel-report" "$root/usr/bin/"
     for bin in $E2E_TOOLS "$ZARVEL_ROOT/build/ceph-zarvel"; do
         [ "$bin" = "$ZARVEL_ROOT/build/ceph-zarvel" ] || cp "$bin" "$root$bin"
         for lib in $(ldd "$bin" | grep -o '/[^ ]*'); do cp -nL --parents "$lib" "$root"; done
@@ -76,6 +76,7 @@ e2e_plan() {
 
 # e2e_records DIR: one record per line from the boot in DIR, per scenario:
 #   scenario NAME | exit CODE | fail TEXT | uses ROLE TEXT | log LEVEL MESSAGE
+#   report WHEN exit CODE | report WHEN ROLE DEV ACTION VERDICT | table WHEN LINE
 #   disk ROLE DEV BUS WCE-BEFORE VIEW-BEFORE WCE-AFTER VIEW-AFTER ROTATIONAL CMDS
 # CMDS lists the write-cache commands QEMU saw for the disk while the daemon
 # ran: SCSI opcodes by name, and the ATA commands of AHCI FISes.
@@ -101,7 +102,8 @@ e2e_records() {
     $1 != "@@" { next }
     $2 == "scenario" { run++; print "scenario " $3; next }
     $2 == "daemon" { sub(/exit=/, "", $3); print "exit " $3; next }
-    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "pvs" || $2 == "raw" { sub(/^@@ /, ""); print; next }
+    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "pvs" || $2 == "raw" || $2 == "report" || $2 == "table" {
+        sub(/^@@ /, ""); print; next }
     $2 == "state" && $3 == "before" { before[$4] = $6 " " $7; next }
     $2 == "state" && $3 == "after" { c = cmds[run, $4]; sub(/,$/, "", c)
         print "disk " $4 " " $5 " " bus[$4] " " before[$4] " " $6 " " $7 " " $8 " " (c == "" ? "-" : c) }
