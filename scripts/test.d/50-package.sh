@@ -1,9 +1,10 @@
 # Debian packages for amd64 and arm64 (lintian-clean), then the amd64 one
 # installed into a throw-away overlay of this system's root, inside a
 # private mount namespace: nothing reaches the machine's own file systems.
+# The same overlay, booted with systemd-nspawn, runs the hardened unit.
 set -euo pipefail
 source "$(dirname "$0")/../lib/common.sh"
-need_packages systemd man-db groff-base
+need_packages systemd systemd-container man-db groff-base
 cd "$ZARVEL_ROOT"
 
 bash scripts/package amd64 arm64
@@ -23,3 +24,4 @@ chroot "$root" dpkg -i "/tmp/$(basename "$deb")" >/dev/null
 bash tests/packaging/unit_test.sh "$root/lib/systemd/system/ceph-zarvel.service"
 chroot "$root" bash /tmp/check-installed.sh
 EOS
+unshare -m --propagation private bash tests/packaging/boot_test.sh "$deb"
