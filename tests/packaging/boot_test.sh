@@ -25,6 +25,11 @@ ln -s /dev/sdb "$osd/block"
 printf '#!/bin/sh\necho "pvs started" >>/var/log/pvs-stub.log\nsleep 15\necho "pvs finished" >>/var/log/pvs-stub.log\n' \
     >"$root/usr/local/sbin/pvs"
 chmod 755 "$root/usr/local/sbin/pvs"
+# The real pvs under the unit's own confinement must still work.
+sed -n '/^\[Service\]/,/^\[Install\]/p' "$root/lib/systemd/system/ceph-zarvel.service" |
+    sed -e '$a ExecStart=/sbin/pvs\nStandardOutput=file:/zarvel-pvs\nStandardError=file:/zarvel-pvs' \
+        -e '/^\[Install\]/d; /^Exec/d; /^Restart/d; /^KillMode/d; s/^Type=.*/Type=oneshot/' \
+    >"$root/etc/systemd/system/zarvel-pvs.service"
 cat >"$root/etc/systemd/system/zarvel-check.target" <<'EOF'
 [Unit]
 Requires=basic.target zarvel-check.service
@@ -33,7 +38,7 @@ EOF
 cat >"$root/etc/systemd/system/zarvel-check.service" <<'EOF'
 [Service]
 Type=oneshot
-ExecStart=/bin/bash -c 'mknod /dev/sdb b 8 16; systemctl start ceph-zarvel; sleep 4; s=$SECONDS; systemctl stop ceph-zarvel; echo "stop took $((SECONDS - s)) s"; systemctl show -p Result,ExecMainStatus ceph-zarvel; cat /var/log/pvs-stub.log /var/log/ceph-zarvel.log; systemctl poweroff'
+ExecStart=/bin/bash -c 'systemctl start zarvel-pvs && echo "pvs $(systemctl show -P Result zarvel-pvs)"; cat /zarvel-pvs; mknod /dev/sdb b 8 16; systemctl start ceph-zarvel; sleep 4; s=$SECONDS; systemctl stop ceph-zarvel; echo "stop took $((SECONDS - s)) s"; systemctl show -p Result,ExecMainStatus ceph-zarvel; cat /var/log/pvs-stub.log /var/log/ceph-zarvel.log; systemctl poweroff'
 StandardOutput=file:/zarvel-result
 EOF
 timeout 300 systemd-nspawn -q --register=no --keep-unit --link-journal=no \
@@ -45,6 +50,8 @@ cat "$result"
 
 fail=0
 expect() { grep -qE "$1" "$result" || { echo "FAIL: $2"; fail=1; }; }
+expect '^pvs success$' "pvs fails under the unit's confinement"
+grep -qiE 'denied|not permitted|read-only|failed' "$result" && { echo "FAIL: pvs complains under the confinement"; fail=1; }
 expect '\[INFO\]\[ceph zarvel start\]$' "the hardened daemon did not start"
 expect '\[INFO\]\[ceph zarvel stop\]$' "no clean stop line"
 expect '^Result=success$' "the unit did not stop cleanly"
