@@ -98,7 +98,7 @@ bool EnterSandbox()
     if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) {
         return false;
     }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    if (mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0) {
         return false;
     }
     for (const char *tree : kTrees) {
