@@ -25,6 +25,14 @@ static void Clear(MapBuffer *buffer)
     (void)memset_s(buffer->text, sizeof(buffer->text), 0, sizeof(buffer->text));
 }
 
+// Runs a guarded command for the first line of its output. False when it
+// was refused, could not start, or printed nothing.
+static bool FirstOutputLine(const char *cmd, MapBuffer *output)
+{
+    int lines = 1;
+    return ExecSafeCmd(cmd, output->text, sizeof(output->text), &lines) == 0 && lines == 1;
+}
+
 // True when the "pvs" listing has a line for /dev/<name> followed by a blank,
 // so that sdb never matches the line of sdb1.
 static bool ListedAsPv(const char *name)
@@ -66,8 +74,7 @@ static bool QueryVolumeGroup(const char *name, MapBuffer *key)
         WriteLog(LOG_ERROR, "sprintf_s error:pvs --noheadings --readonly -o vg_name /dev/%s\n", name);
         return false;
     }
-    int lines = 1;
-    if (ExecSafeCmd(cmd.text, output.text, sizeof(output.text), &lines) != 0) {
+    if (!FirstOutputLine(cmd.text, &output)) {
         return false;
     }
     const char *vg = output.text;
@@ -163,11 +170,7 @@ static int32_t ReadOsdType(const char *osdName)
         WriteLog(LOG_ERROR, "sprintf_s error:cat %s/%s/type\n", OSD_DIR, osdName);
         return OSD_TYPE_NONE;
     }
-    int lines = 1;
-    if (ExecSafeCmd(cmd.text, output.text, sizeof(output.text), &lines) != 0 || lines == 0) {
-        return OSD_TYPE_NONE;
-    }
-    return OsdTypeCode(output.text);
+    return FirstOutputLine(cmd.text, &output) ? OsdTypeCode(output.text) : OSD_TYPE_NONE;
 }
 
 // Ties entry to OSD directory osdName when its block link names key.

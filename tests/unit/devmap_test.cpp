@@ -3,7 +3,11 @@
 // Fixture rows name only the fields that matter.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -182,4 +186,31 @@ TEST_F(DevMapTest, FirstOsdInDirectoryOrderDecides)
     int slot = std::string(g_devList) == "sdc" ? 0 : 1;
     EXPECT_EQ(Row(devMap[slot]), order[0] == "ceph-a" ? "1/2" : "0/3");
     EXPECT_EQ(CatCalls(), 1);
+}
+
+// The stand-in answers as LVM 2.03 does; the map build relies on exactly this.
+TEST_F(DevMapTest, StandInPvsAnswersAsLvm)
+{
+    AddPvs({{"sdb", "ceph-a"}, {"sdc", ""}});
+    const struct {
+        const char *cmd;
+        std::vector<std::string> rows;
+    } rows[] = {
+        {"pvs", {"  PV         VG     Fmt  Attr PSize   PFree", "  /dev/sdb      ceph-a lvm2 a--  <10.00g    0 ",
+                 "  /dev/sdc             lvm2 a--  <10.00g    0 "}},
+        {"pvs --noheadings -o vg_name /dev/sdb", {"  ceph-a"}},
+        {"pvs --noheadings -o vg_name /dev/sdc", {"    "}},
+        {"pvs --noheadings -o vg_name /dev/sdd 2>/dev/null", {}},
+    };
+    for (const auto &row : rows) {
+        FILE *pipe = popen(row.cmd, "r");  // plain popen: the last row needs a redirection
+        ASSERT_NE(pipe, nullptr);
+        std::vector<std::string> lines;
+        for (char line[256]; fgets(line, sizeof(line), pipe) != nullptr;) {
+            lines.emplace_back(line, strcspn(line, "\n"));
+        }
+        int status = pclose(pipe);
+        EXPECT_EQ(lines, row.rows) << row.cmd;
+        EXPECT_EQ(WEXITSTATUS(status), row.rows.empty() ? 5 : 0) << row.cmd;
+    }
 }
