@@ -3,8 +3,6 @@
 // names and 1, 10 and 100 OSDs. Reports the time per name, the child
 // processes started and the daemon's own allocations per refresh.
 #include <benchmark/benchmark.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <cstdio>
 #include <string>
@@ -33,7 +31,7 @@ void Layout(int names, int osds)
     std::vector<Pv> pvs;
     for (int i = 0; i < names / 2; ++i) {
         for (const std::string &name : {DiskName(i), DiskName(i) + "1"}) {
-            mknod(("/dev/" + name).c_str(), S_IFBLK | 0660, makedev(8, 0));
+            AddBlockNode(name);
         }
     }
     for (int i = 0; i < osds; ++i) {

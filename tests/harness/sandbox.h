@@ -32,6 +32,8 @@ struct Disk {
 };
 // Block nodes in /dev and the sysfs attributes of one disk.
 void AddDisk(const Disk &disk);
+// One more block node in /dev (a name only: no sysfs, no drive behind it).
+void AddBlockNode(const std::string &name);
 
 struct Osd {
     std::string dir;              // "ceph-0"
@@ -86,6 +88,9 @@ struct Process {
 };
 Process Start(const std::vector<std::string> &argv, const RunOptions &opts = {});
 Process StartDaemon(const RunOptions &opts = {});
+// True once the process is blocked in one of the given system calls (false
+// when it is gone or timeoutMs passes).
+bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs = 20000);
 // True once the process sleeps in its 600-second wait (or timeoutMs passes).
 bool WaitUntilSleeping(pid_t pid, int timeoutMs = 20000);
 struct Exit {

@@ -70,7 +70,7 @@ TEST_F(ValgrindTest, OneCyclePerInventoryStateIsClean)
         {"LVM, raw, filestore, refused and broken OSDs", Layout},
         {"a new partition, an OSD gone",
          [] {
-             WriteFile("/dev/sdb9", "");
+             AddBlockNode("sdb9");
              unlink("/var/lib/ceph/osd/ceph-1/fsid");
          }},
         {"no pvs", [] { unlink((std::string(kBinDir) + "/pvs").c_str()); }},

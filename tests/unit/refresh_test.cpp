@@ -44,11 +44,6 @@ void StandardLayout()
     AddOsd({"ceph-1", FsidOf(1), "bluestore", "/dev/sdc", "/dev/sdd2"});
 }
 
-void MakeBlock(const std::string &name)
-{
-    ASSERT_EQ(mknod(("/dev/" + name).c_str(), S_IFBLK | 0660, makedev(8, 200)), 0) << name;
-}
-
 class RefreshTest : public SandboxTest {
 protected:
     void SetUp() override
@@ -78,7 +73,7 @@ TEST_F(RefreshTest, ListsFollowDirectoryOrder)
 {
     StandardLayout();
     WriteFile("/dev/sdx-not-a-node", "");
-    MakeBlock("nvme0n1");
+    AddBlockNode("nvme0n1");
     ASSERT_EQ(mknod("/dev/sdz", S_IFCHR | 0660, makedev(1, 3)), 0);  // not a block device
     ASSERT_EQ(UpdateDeviceInfo(), 0);
     std::vector<std::string> names;
@@ -127,7 +122,7 @@ TEST_F(RefreshTest, ChangesBetweenCycles)
         std::vector<std::string> targets;  // after the second cycle
     } rows[] = {
         {"nothing", [] {}, false, {"sdb", "sdc"}},
-        {"a new partition", [] { MakeBlock("sdb3"); }, true, {"sdb", "sdc"}},
+        {"a new partition", [] { AddBlockNode("sdb3"); }, true, {"sdb", "sdc"}},
         {"a disk removed", [] { unlink("/dev/sdc"); unlink("/dev/sdc1"); }, true, {"sdb"}},
         {"a new OSD", [] { AddOsd({"ceph-2", FsidOf(2), "bluestore", "/dev/sda2", "/dev/sdd1"}); }, true,
          {"sdb", "sdc"}},
@@ -140,7 +135,7 @@ TEST_F(RefreshTest, ChangesBetweenCycles)
          [] { unlink((kOsd + "ceph-1/block.db").c_str()); }, false, {"sdb", "sdc"}},
         {"an OSD without fsid added", [] { AddOsd({"ceph-3", "", "bluestore", "/dev/sdc", ""}); }, false,
          {"sdb", "sdc"}},
-        {"a non-sd block device added", [] { MakeBlock("nvme0n1"); }, false, {"sdb", "sdc"}},
+        {"a non-sd block device added", [] { AddBlockNode("nvme0n1"); }, false, {"sdb", "sdc"}},
     };
     for (const auto &row : rows) {
         Reset();
@@ -168,7 +163,7 @@ TEST_F(RefreshTest, ChangedDirectoryOrderRebuilds)
     // tmpfs, whether it lists newest or oldest first.
     for (const std::string &moved : {before.front(), before.back()}) {
         unlink(("/dev/" + moved).c_str());
-        MakeBlock(moved);
+        AddBlockNode(moved);
     }
     std::vector<std::string> order;
     for (const std::string &name : DirOrder("/dev")) {
