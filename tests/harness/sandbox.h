@@ -28,7 +28,7 @@ struct Disk {
     std::vector<std::string> partitions;  // {"sdc1", "sdc2"}
     int rotational = 1;
     std::string writeCache = "write back";  // text of queue/write_cache, "" = no attribute
-    std::string drive;                    // emulated drive spec ("" = none)
+    std::string drive;                    // emulated drive description ("" = none)
 };
 // Block nodes in /dev and the sysfs attributes of one disk.
 void AddDisk(const Disk &disk);
