@@ -95,12 +95,14 @@ static bool QueryVolumeGroup(const char *name, MapBuffer *key)
 
 // The match key of a name slot: its volume group, else the name itself.
 // 0, or 1 when not even the name could be copied.
-static int32_t FindMatchKey(const char *slot, MapBuffer *key)
+static int32_t FindMatchKey(const char *slot, MapBuffer *key, int32_t *keyKind)
 {
     Clear(key);
+    *keyKind = MATCH_BY_VG;
     if (ListedAsPv(slot) && QueryVolumeGroup(slot, key)) {
         return 0;
     }
+    *keyKind = MATCH_BY_DEVICE;
     Clear(key);
     int rc = memcpy_s(key->text, sizeof(key->text), slot, DEV_NAME_SLOT);
     if (rc != BC_OK) {
@@ -204,9 +206,10 @@ static bool MatchOsd(const char *osdName, const char *key, DevMapEntry *entry)
     return true;
 }
 
-// Fills entry from the first OSD, in directory order, that matches key.
-// 0, or 1 when the OSD directory is gone or unreadable.
-static int32_t ScanOsds(const char *key, DevMapEntry *entry)
+// Fills entry from the first OSD, in directory order, that matches key, and
+// names that OSD in osdDir when given. 0, or 1 when the OSD directory is
+// gone or unreadable.
+static int32_t ScanOsds(const char *key, DevMapEntry *entry, char *osdDir, size_t osdDirLen)
 {
     if (access(OSD_DIR, F_OK) != 0) {
         return 1;
@@ -219,6 +222,9 @@ static int32_t ScanOsds(const char *key, DevMapEntry *entry)
     // Every OSD directory counts here, whether or not its fsid is valid.
     for (const struct dirent *osd = readdir(dir); osd != nullptr; osd = readdir(dir)) {
         if (osd->d_type == DT_DIR && osd->d_name[0] != '.' && MatchOsd(osd->d_name, key, entry)) {
+            if (osdDir != nullptr) {
+                (void)strncpy_s(osdDir, osdDirLen, osd->d_name, osdDirLen - 1);
+            }
             break;
         }
     }
@@ -226,18 +232,30 @@ static int32_t ScanOsds(const char *key, DevMapEntry *entry)
     return 0;
 }
 
+int32_t MatchDevName(const char *slot, DevMapEntry *entry, DevMatch *match)
+{
+    MapBuffer key;
+    int32_t keyKind = MATCH_BY_DEVICE;
+    if (FindMatchKey(slot, &key, &keyKind) != 0) {
+        return 1;
+    }
+    entry->separateDb = 0;
+    entry->osdType = OSD_TYPE_NONE;
+    if (match == nullptr) {
+        return ScanOsds(key.text, entry, nullptr, 0);
+    }
+    (void)memset_s(match, sizeof(*match), 0, sizeof(*match));
+    match->keyKind = keyKind;
+    (void)memcpy_s(match->key, sizeof(match->key), key.text, sizeof(key.text));
+    return ScanOsds(key.text, entry, match->osdDir, sizeof(match->osdDir));
+}
+
 // One entry per g_devList slot, same order. 0, or 1 when the build failed.
 static int32_t FillDevMap(DevMapEntry *map)
 {
-    MapBuffer key;
     for (int32_t i = 0; i < g_devNum; ++i) {
         const char *slot = g_devList + static_cast<size_t>(i) * DEV_NAME_SLOT;
-        if (FindMatchKey(slot, &key) != 0) {
-            return 1;
-        }
-        map[i].separateDb = 0;
-        map[i].osdType = OSD_TYPE_NONE;
-        if (ScanOsds(key.text, &map[i]) != 0) {
+        if (MatchDevName(slot, &map[i], nullptr) != 0) {
             return 1;
         }
         int rc = memcpy_s(map[i].name, sizeof(map[i].name), slot, DEV_NAME_SLOT);

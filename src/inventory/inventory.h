@@ -45,6 +45,22 @@ void InitDeviceInfo(void);
 // Frees every table and zeroes the counts.
 void FreeDeviceInfo(void);
 
+// How a listed name was tied to an OSD, for anyone who must explain the map.
+constexpr int32_t MATCH_BY_DEVICE = 0;  // the name itself appears in the block link
+constexpr int32_t MATCH_BY_VG = 1;      // the name's volume group appears in it
+constexpr int MATCH_TEXT_SLOT = 256;
+struct DevMatch {
+    int32_t keyKind;               // MATCH_BY_*
+    char key[MATCH_TEXT_SLOT];     // the volume group, or the name
+    char osdDir[MATCH_TEXT_SLOT];  // OSD directory entry that matched; "" when none
+};
+
+// The map build's work for one 17-byte name slot: its match key (volume
+// group, else the name) and the first OSD whose block link names it. Sets
+// entry's separateDb and osdType (never its name) and, when match is given,
+// fills it. 0, or 1 when the build must fail (OSD directory unreadable).
+int32_t MatchDevName(const char *slot, DevMapEntry *entry, DevMatch *match);
+
 // Rebuilds devMap from g_devList. 0: replaced (or emptied); 1: failure,
 // the stored devMap untouched.
 int32_t BuildDevMap(void);
@@ -74,3 +90,7 @@ constexpr int32_t TARGET_NOT_BLUESTORE = 4;    // tied to an OSD whose type is n
 constexpr int32_t TARGET_DB_NOT_SEPARATE = 5;  // BlueStore, but block.db not on another device
 // Logs exactly what IsTargetDevice logs; TARGET_SELECTED exactly when it says 1.
 int32_t TargetRule(const char *deviceName);
+// The devMap index of the entry of deviceName or its partitions that decides
+// TargetRule's verdict once rotation is left aside, and that verdict in
+// *rule; -1 (and TARGET_NO_OSD) when no entry belongs to the disk.
+int32_t DecidingEntry(const char *deviceName, int32_t *rule);

@@ -53,6 +53,31 @@ static int32_t EntryRule(const DevMapEntry *entry)
     return entry->separateDb == 1 ? TARGET_SELECTED : TARGET_DB_NOT_SEPARATE;
 }
 
+int32_t DecidingEntry(const char *deviceName, int32_t *rule)
+{
+    *rule = TARGET_NO_OSD;
+    int32_t decider = -1;
+    size_t nameLen = strlen(deviceName);
+    for (int32_t i = 0; i < g_devMapNum; ++i) {
+        const DevMapEntry *entry = &devMap[i];
+        WriteLog(LOG_DEBUG, "devMap[%d]:%s|%d|%d\n", i, entry->name, entry->separateDb, entry->osdType);
+        if (!EntryBelongsTo(entry, deviceName, nameLen)) {
+            continue;
+        }
+        int32_t entryRule = EntryRule(entry);
+        if (entryRule == TARGET_SELECTED) {
+            *rule = TARGET_SELECTED;
+            return i;
+        }
+        // Keep the entry that came closest to qualifying.
+        if (decider < 0 || entryRule > *rule) {
+            decider = i;
+            *rule = entryRule;
+        }
+    }
+    return decider;
+}
+
 int32_t TargetRule(const char *deviceName)
 {
     if (deviceName == nullptr) {
@@ -64,20 +89,7 @@ int32_t TargetRule(const char *deviceName)
         return TARGET_NOT_ROTATIONAL;
     }
     int32_t rule = TARGET_NO_OSD;
-    size_t nameLen = strlen(deviceName);
-    for (int32_t i = 0; i < g_devMapNum; ++i) {
-        const DevMapEntry *entry = &devMap[i];
-        WriteLog(LOG_DEBUG, "devMap[%d]:%s|%d|%d\n", i, entry->name, entry->separateDb, entry->osdType);
-        if (!EntryBelongsTo(entry, deviceName, nameLen)) {
-            continue;
-        }
-        int32_t entryRule = EntryRule(entry);
-        if (entryRule == TARGET_SELECTED) {
-            return TARGET_SELECTED;
-        }
-        // Keep the reason of the entry that came closest to qualifying.
-        rule = entryRule > rule ? entryRule : rule;
-    }
+    (void)DecidingEntry(deviceName, &rule);
     return rule;
 }
 
