@@ -156,6 +156,8 @@ const Scenario kScenarios[] = {
      "bluestore", "/dev/sdc", "", Json::STR, "device", "block.db on the same device", "none", 0, 0},
     {"block_db_same_as_block", {}, 1, "write back", "personality=sata", {},
      "bluestore", "/dev/sdc", "/dev/sdc", Json::STR, "device", "block.db on the same device", "none", 0, 0},
+    {"block_db_on_another_partition_of_the_disk", {"sdc1", "sdc2"}, 1, "write back", "personality=sata", {},
+     "bluestore", "/dev/sdc1", "/dev/sdc2", Json::STR, "device", "block.db on the same device", "none", 0, 0},
     {"ssd", {}, 0, "write back", "personality=sata", {},
      "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "not rotational", "none", 0, 0},
     {"disk_of_no_osd", {"sdc1"}, 1, "write back", "personality=sata", {},
