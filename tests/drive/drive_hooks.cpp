@@ -139,7 +139,9 @@ int SgIo(const std::string &disk, sg_io_hdr_t *h)
     size_t moved = 0;
     if (h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp != nullptr) {
         moved = std::min<size_t>(c.dataIn.size(), h->dxfer_len);
-        memcpy(h->dxferp, c.dataIn.data(), moved);
+        if (moved > 0) {
+            memcpy(h->dxferp, c.dataIn.data(), moved);
+        }
     } else if (h->dxfer_direction == SG_DXFER_TO_DEV) {
         moved = h->dxfer_len;
     }
@@ -150,7 +152,7 @@ int SgIo(const std::string &disk, sg_io_hdr_t *h)
     h->host_status = c.host;
     h->driver_status = c.status == 0x02 ? 0x08 : 0;  // DRIVER_SENSE
     h->sb_len_wr = static_cast<unsigned char>(std::min<size_t>(c.sense.size(), h->mx_sb_len));
-    if (h->sbp != nullptr) {
+    if (h->sbp != nullptr && h->sb_len_wr > 0) {
         memcpy(h->sbp, c.sense.data(), h->sb_len_wr);
     }
     h->duration = static_cast<unsigned>(c.delayMs);
