@@ -105,7 +105,7 @@ TEST_F(SandboxTest, NonTargetGetsNoCommand)
     AddDisk({"sdc", {}, 1, "write back", "personality=sata"});
     AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
     AddPvs({});
-    AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/sdd"});  // no separate block.db
+    AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/sdd", ""});  // no separate block.db
     RunOneCycle(WithDrives());
     EXPECT_TRUE(DriveCommands("sdc").empty());
     EXPECT_TRUE(DriveCommands("sdd").empty());
@@ -125,7 +125,7 @@ TEST_F(SandboxTest, RealisticServerAcrossTwoRuns)
     AddPvs({{"sdb", "ceph-a"}, {"sdf1", "ceph-db"}});
     AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0"});
     AddOsd({"ceph-1", FSID[1], "bluestore", "/dev/sdc2", "/dev/sdf2"});
-    AddOsd({"ceph-2", FSID[2], "bluestore", "/dev/sdd"});
+    AddOsd({"ceph-2", FSID[2], "bluestore", "/dev/sdd", ""});
     AddOsd({"ceph-3", FSID[3], "filestore", "/dev/sde1", "/dev/sdf3"});
     AddOsd({"ceph-4", FSID[4], "bluestore", "/dev/sdg", "/dev/sdf3"});
 
