@@ -57,6 +57,11 @@ echo "pvs stand-in: unsupported arguments: $*" >&2
 exit 3
 )";
 
+// Fixture disks use a block major reserved for local use, which no driver on a
+// test host claims: a node that the emulated drive does not serve can never
+// reach a real disk.
+constexpr unsigned kDiskMajor = 60;
+
 unsigned g_nextMinor = 0;
 
 void Check(bool ok, const std::string &what)
@@ -119,9 +124,9 @@ void AddDisk(const Disk &disk)
 {
     unsigned base = g_nextMinor;
     g_nextMinor += 16;
-    MakeNode("/dev/" + disk.name, S_IFBLK, 8, base);
+    MakeNode("/dev/" + disk.name, S_IFBLK, kDiskMajor, base);
     for (size_t i = 0; i < disk.partitions.size(); ++i) {
-        MakeNode("/dev/" + disk.partitions[i], S_IFBLK, 8, base + 1 + static_cast<unsigned>(i));
+        MakeNode("/dev/" + disk.partitions[i], S_IFBLK, kDiskMajor, base + 1 + static_cast<unsigned>(i));
     }
     std::string sys = "/sys/block/" + disk.name;
     MakeDirs(sys + "/queue");
@@ -303,7 +308,7 @@ Process StartDaemon(const RunOptions &opts)
     return Start({DaemonPath()}, opts);
 }
 
-bool WaitUntilSleeping(pid_t pid, int timeoutMs)
+bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string path = "/proc/" + std::to_string(pid) + "/syscall";
@@ -313,16 +318,23 @@ bool WaitUntilSleeping(pid_t pid, int timeoutMs)
             return false;  // gone
         }
         long nr = strtol(text.c_str(), nullptr, 10);
-        if (nr == SYS_clock_nanosleep
-#ifdef SYS_nanosleep
-            || nr == SYS_nanosleep
-#endif
-        ) {
+        if (std::find(numbers.begin(), numbers.end(), nr) != numbers.end()) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+bool WaitUntilSleeping(pid_t pid, int timeoutMs)
+{
+    return WaitInSyscall(pid,
+                         {SYS_clock_nanosleep,
+#ifdef SYS_nanosleep
+                          SYS_nanosleep,
+#endif
+                         },
+                         timeoutMs);
 }
 
 Exit Stop(Process &proc, int sig, int timeoutMs)

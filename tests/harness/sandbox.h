@@ -75,6 +75,9 @@ struct Process {
 };
 Process Start(const std::vector<std::string> &argv, const RunOptions &opts = {});
 Process StartDaemon(const RunOptions &opts = {});
+// True once the process is blocked in one of the given system calls (false
+// when it is gone or timeoutMs passes).
+bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs = 20000);
 // True once the process sleeps in its 600-second wait (or timeoutMs passes).
 bool WaitUntilSleeping(pid_t pid, int timeoutMs = 20000);
 struct Exit {
