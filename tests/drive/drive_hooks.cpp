@@ -221,15 +221,6 @@ int open(const char *path, int flags, ...)
     return OpenAt(AT_FDCWD, path, flags, mode);
 }
 
-int open64(const char *path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = ModeArg(flags, ap);
-    va_end(ap);
-    return OpenAt(AT_FDCWD, path, flags, mode);
-}
-
 int openat(int dirfd, const char *path, int flags, ...)
 {
     va_list ap;
@@ -239,14 +230,9 @@ int openat(int dirfd, const char *path, int flags, ...)
     return OpenAt(dirfd, path, flags, mode);
 }
 
-int openat64(int dirfd, const char *path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = ModeArg(flags, ap);
-    va_end(ap);
-    return OpenAt(dirfd, path, flags, mode);
-}
+// Same functions under their large-file names.
+int open64(const char *path, int flags, ...) __attribute__((alias("open")));
+int openat64(int dirfd, const char *path, int flags, ...) __attribute__((alias("openat")));
 
 int __open_2(const char *path, int flags) { return OpenAt(AT_FDCWD, path, flags, 0); }
 int __open64_2(const char *path, int flags) { return OpenAt(AT_FDCWD, path, flags, 0); }

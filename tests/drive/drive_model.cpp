@@ -10,7 +10,7 @@
 namespace drive {
 namespace {
 
-constexpr uint8_t GOOD = 0x00, CHECK_CONDITION = 0x02;
+constexpr uint8_t CHECK_CONDITION = 0x02;
 constexpr uint8_t DID_ERROR = 0x07, DID_TIME_OUT = 0x03;
 constexpr uint8_t ILLEGAL_REQUEST = 0x05, RECOVERED_ERROR = 0x01, ABORTED_COMMAND = 0x0b;
 constexpr uint8_t CACHING = 0x08, WCE = 0x04;
