@@ -111,9 +111,11 @@ TEST_P(SwitchTest, MethodOrderAndCommands)
 INSTANTIATE_TEST_SUITE_P(Drives, SwitchTest, ::testing::ValuesIn(kSwitch),
                          [](const auto &info) { return std::string(info.param.name); });
 
+class ModePageTest : public SandboxTest {};
+
 // The drive claims 36 bytes but moves 28: what MODE SELECT sends back past
 // the 28 must be zeros, not whatever the heap held before.
-TEST_F(SandboxTest, ShortTransferSendsNoStaleHeapBytes)
+TEST_F(ModePageTest, ShortTransferSendsNoStaleHeapBytes)
 {
     mallopt(M_PERTURB, 0x5a);
     int rc = WithDisk("personality=sas blockdesc=0 mdl10=34 xfer=28 reject=15",
@@ -165,14 +167,14 @@ TEST_P(ReadTest, WceFromModeData)
 INSTANTIATE_TEST_SUITE_P(Drives, ReadTest, ::testing::ValuesIn(kRead),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(SandboxTest, GetWceWithoutOutPointerLogsIt)
+TEST_F(ModePageTest, GetWceWithoutOutPointerLogsIt)
 {
     EXPECT_EQ(WithDisk("wce=1", [](int fd) { return GetWce(fd, 0, nullptr); }), 1);
     EXPECT_EQ(LogMessages(), Lines{"ERROR point error, wceValue:(nil)"});
     EXPECT_TRUE(DriveCommands("sdc").empty());
 }
 
-TEST_F(SandboxTest, ModeSelectAtWantedValueSendsNothing)
+TEST_F(ModePageTest, ModeSelectAtWantedValueSendsNothing)
 {
     uint8_t data[24] = {0x17, 0, 0x10, 0, 0x88, 0x12, 0x10};
     ModeBuffer buffer = {sizeof(data), data};

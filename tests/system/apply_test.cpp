@@ -99,8 +99,11 @@ TEST_P(ApplyTest, OneCycle)
 INSTANTIATE_TEST_SUITE_P(Disks, ApplyTest, ::testing::ValuesIn(kApply),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// A node that is no disk of ours and an empty machine leave no trace.
-TEST_F(SandboxTest, NonTargetGetsNoCommand)
+class ApplyPassTest : public SandboxTest {};
+
+// Not targets: a disk of no OSD, and the data disk of a BlueStore OSD that
+// keeps its block.db on the same device.
+TEST_F(ApplyPassTest, NonTargetGetsNoCommand)
 {
     AddDisk({"sdc", {}, 1, "write back", "personality=sata"});
     AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
@@ -114,7 +117,7 @@ TEST_F(SandboxTest, NonTargetGetsNoCommand)
 
 // A storage server as it is met in practice: exactly the rotational data
 // disks of BlueStore OSDs with block.db elsewhere are switched, once.
-TEST_F(SandboxTest, RealisticServerAcrossTwoRuns)
+TEST_F(ApplyPassTest, RealisticServerAcrossTwoRuns)
 {
     AddDisk({"sdb", {}, 1, "write back", "personality=sata"});             // LVM, db on SSD
     AddDisk({"sdc", {"sdc1", "sdc2"}, 1, "write back", "personality=sas"});  // partition, db on SSD
