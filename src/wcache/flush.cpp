@@ -14,14 +14,14 @@ int32_t SyncCache(int fd, int32_t useTenByte)
 {
     uint8_t cdb[16];
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
-    CommandSpec spec = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 0};
+    ScsiCommand cmd = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 0};
     if (useTenByte == 1) {
         cdb[0] = SYNC_CACHE10;
-        spec.cdbLen = 10;
+        cmd.cdbLen = 10;
     } else {
         cdb[0] = SYNC_CACHE16;
     }
-    return IssueCommand(fd, &spec);
+    return IssueCommand(fd, &cmd);
 }
 
 int32_t SyncDevice(int fd)

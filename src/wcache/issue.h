@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-struct CommandSpec {
+struct ScsiCommand {
     uint8_t *cdb;
     int32_t cdbLen;
     int32_t direction;  // SG_DXFER_*
@@ -12,9 +12,9 @@ struct CommandSpec {
     int32_t checkAtaStatus;
 };
 
-// Sends spec through SendSgIo with a cleared request, a cleared 64-byte sense
+// Sends cmd through SendSgIo with a cleared request, a cleared 64-byte sense
 // buffer and the default time limit. Returns SendSgIo's 0 or 1.
-int32_t IssueCommand(int fd, const CommandSpec *spec);
+int32_t IssueCommand(int fd, const ScsiCommand *cmd);
 
 // The Caching page inside fetched mode data of the 10-byte (useTenByte 1) or
 // 6-byte form, or null when the 20-byte page does not fit in total bytes.

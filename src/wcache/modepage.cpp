@@ -143,17 +143,17 @@ int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *
     uint32_t len = modeBuffer->bufferLen;
     cdb[2] = static_cast<uint8_t>(((pageControl & 0x03) << 6) | page[0]);
     cdb[3] = page[1];
-    CommandSpec spec = {cdb, 6, SG_DXFER_FROM_DEV, modeBuffer->modeData, len, 0};
+    ScsiCommand cmd = {cdb, 6, SG_DXFER_FROM_DEV, modeBuffer->modeData, len, 0};
     if (useTenByte == 1) {
         cdb[0] = MODE_SENSE10;
         cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
         cdb[8] = static_cast<uint8_t>(len & 0xff);
-        spec.cdbLen = 10;
+        cmd.cdbLen = 10;
     } else {
         cdb[0] = MODE_SENSE6;
         cdb[4] = static_cast<uint8_t>(len & 0xff);
     }
-    return IssueCommand(fd, &spec);
+    return IssueCommand(fd, &cmd);
 }
 
 int32_t GetModePage10(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
@@ -202,7 +202,7 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
     uint8_t cdb[10];
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = MODE_SELECT_PF;
-    CommandSpec spec = {cdb, 6, SG_DXFER_TO_DEV, data, len, 0};
+    ScsiCommand cmd = {cdb, 6, SG_DXFER_TO_DEV, data, len, 0};
     if (useTenByte == 1) {
         data[0] = 0;
         data[1] = 0;
@@ -210,12 +210,12 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
         cdb[0] = MODE_SELECT10;
         cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
         cdb[8] = static_cast<uint8_t>(len & 0xff);
-        spec.cdbLen = 10;
+        cmd.cdbLen = 10;
     } else {
         data[0] = 0;
         data[2] = 0;
         cdb[0] = MODE_SELECT6;
         cdb[4] = static_cast<uint8_t>(len & 0xff);
     }
-    return IssueCommand(fd, &spec) == 0 ? 0 : 1;
+    return IssueCommand(fd, &cmd) == 0 ? 0 : 1;
 }

@@ -78,7 +78,7 @@ int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte)
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = ATA_PROTOCOL_NON_DATA;
     cdb[2] = ATA_CK_COND;
-    CommandSpec spec = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 1};
+    ScsiCommand cmd = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 1};
     if (useSixteenByte != 0) {
         cdb[0] = ATA_PT16;
         cdb[4] = ATA_DISABLE_WRITE_CACHE;
@@ -89,7 +89,7 @@ int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte)
         cdb[3] = ATA_DISABLE_WRITE_CACHE;
         cdb[8] = ATA_DEVICE_LBA;
         cdb[9] = ATA_SET_FEATURES;
-        spec.cdbLen = 12;
+        cmd.cdbLen = 12;
     }
-    return IssueCommand(fd, &spec);
+    return IssueCommand(fd, &cmd);
 }

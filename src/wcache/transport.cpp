@@ -63,18 +63,18 @@ int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
     return 1;
 }
 
-int32_t IssueCommand(int fd, const CommandSpec *spec)
+int32_t IssueCommand(int fd, const ScsiCommand *cmd)
 {
     SgRequest request;
     uint8_t sense[SENSE_LEN];
     memset_s(&request, sizeof(request), 0, sizeof(request));
     memset_s(sense, sizeof(sense), 0, sizeof(sense));
-    request.cdb = spec->cdb;
-    request.cdbLen = spec->cdbLen;
-    request.direction = spec->direction;
-    request.data = spec->data;
-    request.dataLen = spec->dataLen;
+    request.cdb = cmd->cdb;
+    request.cdbLen = cmd->cdbLen;
+    request.direction = cmd->direction;
+    request.data = cmd->data;
+    request.dataLen = cmd->dataLen;
     request.sense = sense;
     request.senseLen = SENSE_LEN;
-    return SendSgIo(fd, &request, spec->checkAtaStatus);
+    return SendSgIo(fd, &request, cmd->checkAtaStatus);
 }

@@ -83,15 +83,15 @@ std::string DiskOfRescan(const char *path)
 }
 
 struct Loaded {
-    drive::Spec spec;
+    drive::Profile profile;
     drive::State state;
 };
 
 Loaded Load(const std::string &disk)
 {
     Loaded d;
-    drive::ParseSpec(Slurp(kDrives + disk), &d.spec);
-    d.state.wce = d.spec.wce;
+    drive::ParseProfile(Slurp(kDrives + disk), &d.profile);
+    d.state.wce = d.profile.wce;
     std::stringstream in(Slurp(kDrives + disk + ".state"));
     in >> d.state.wce >> d.state.senses;
     return d;
@@ -129,7 +129,7 @@ int SgIo(const std::string &disk, sg_io_hdr_t *h)
         line += " > " + Hex(out.data(), out.size());
     }
     Spill(kDrives + disk + ".cmds", line + "\n", true);
-    drive::Completion c = drive::Execute(d.spec, &d.state, cdb, out);
+    drive::Completion c = drive::Execute(d.profile, &d.state, cdb, out);
     Save(disk, d.state);
     if (c.ioctlFails) {
         errno = EIO;
@@ -165,14 +165,14 @@ int HdioSetWcache(const std::string &disk, unsigned long value)
 {
     Loaded d = Load(disk);
     Spill(kDrives + disk + ".cmds", "hdio " + std::to_string(value) + "\n", true);
-    if (d.spec.hdio == "ok" || d.spec.hdio == "noop") {
-        if (d.spec.hdio == "ok" && value <= 1) {
+    if (d.profile.hdio == "ok" || d.profile.hdio == "noop") {
+        if (d.profile.hdio == "ok" && value <= 1) {
             d.state.wce = static_cast<int>(value);
             Save(disk, d.state);
         }
         return 0;
     }
-    errno = d.spec.hdio == "einval" ? EINVAL : ENOTTY;
+    errno = d.profile.hdio == "einval" ? EINVAL : ENOTTY;
     return -1;
 }
 

@@ -64,14 +64,14 @@ std::vector<uint8_t> CachingPage(int pc, int wce)
     return page;
 }
 
-Completion ModeSense(const Spec &spec, State *state, const std::vector<uint8_t> &cdb)
+Completion ModeSense(const Profile &profile, State *state, const std::vector<uint8_t> &cdb)
 {
     bool ten = cdb[0] == 0x5a;
     int pc = cdb[2] >> 6, page = cdb[2] & 0x3f;
     if ((page != CACHING && page != 0x3f) || (cdb[3] != 0 && cdb[3] != 0xff)) {
         return InvalidCdbField();
     }
-    bool desc = spec.blockDesc && (cdb[1] & 0x08) == 0;
+    bool desc = profile.blockDesc && (cdb[1] & 0x08) == 0;
     size_t hdr = ten ? 8 : 4;
     std::vector<uint8_t> d(hdr, 0);
     d[ten ? 3 : 2] = 0x10;  // DPOFUA
@@ -82,21 +82,21 @@ Completion ModeSense(const Spec &spec, State *state, const std::vector<uint8_t> 
     std::vector<uint8_t> p = CachingPage(pc, state->wce);
     d.insert(d.end(), p.begin(), p.end());
     int mdl = static_cast<int>(d.size() - (ten ? 2 : 1));
-    int forced = ten ? spec.mdl10 : spec.mdl6;
+    int forced = ten ? profile.mdl10 : profile.mdl6;
     mdl = forced >= 0 ? forced : mdl;
-    mdl += (state->senses++ % 2 == 1) ? spec.grow : 0;
+    mdl += (state->senses++ % 2 == 1) ? profile.grow : 0;
     mdl = ten ? std::min(mdl, 0xffff) : std::min(mdl, 0xff);
     d.resize(static_cast<size_t>(mdl) + (ten ? 2 : 1), 0);
     d[0] = static_cast<uint8_t>(ten ? mdl >> 8 : mdl);
     d[ten ? 1 : 0] = static_cast<uint8_t>(mdl & 0xff);
-    if (spec.xfer >= 0 && d.size() > static_cast<size_t>(spec.xfer)) {
-        d.resize(static_cast<size_t>(spec.xfer));
+    if (profile.xfer >= 0 && d.size() > static_cast<size_t>(profile.xfer)) {
+        d.resize(static_cast<size_t>(profile.xfer));
     }
     return Data(d);
 }
 
 // Checks one parameter list the way a careful target does; only WCE changes.
-Completion ModeSelect(const Spec &spec, State *state, const std::vector<uint8_t> &cdb,
+Completion ModeSelect(const Profile &profile, State *state, const std::vector<uint8_t> &cdb,
                       const std::vector<uint8_t> &list)
 {
     bool ten = cdb[0] == 0x55;
@@ -114,7 +114,7 @@ Completion ModeSelect(const Spec &spec, State *state, const std::vector<uint8_t>
     size_t mdl = ten ? (static_cast<size_t>(list[0]) << 8 | list[1]) : list[0];
     uint8_t medium = list[ten ? 2 : 1], devSpecific = list[ten ? 3 : 2];
     size_t bdl = ten ? (static_cast<size_t>(list[6]) << 8 | list[7]) : list[3];
-    if (mdl != 0 || medium != 0 || (spec.strict && devSpecific != 0) || (bdl != 0 && bdl != 8)) {
+    if (mdl != 0 || medium != 0 || (profile.strict && devSpecific != 0) || (bdl != 0 && bdl != 8)) {
         return InvalidListField();
     }
     size_t at = hdr + bdl;
@@ -123,7 +123,7 @@ Completion ModeSelect(const Spec &spec, State *state, const std::vector<uint8_t>
     }
     const uint8_t *page = &list[at];
     if ((page[0] & 0x7f) != CACHING || page[1] != 0x12 || at + 20 != len ||
-        (spec.strict && (page[0] & 0x80) != 0)) {
+        (profile.strict && (page[0] & 0x80) != 0)) {
         return InvalidListField();
     }
     std::vector<uint8_t> current = CachingPage(0, state->wce);
@@ -162,9 +162,9 @@ std::vector<uint8_t> Identify(int wce)
 
 // SAT: CK_COND or an ATA error ends in descriptor sense with the ATA Status
 // Return descriptor; otherwise GOOD.
-Completion AtaPassThrough(const Spec &spec, State *state, const std::vector<uint8_t> &cdb)
+Completion AtaPassThrough(const Profile &profile, State *state, const std::vector<uint8_t> &cdb)
 {
-    if (!spec.sata) {
+    if (!profile.sata) {
         return InvalidOpcode();
     }
     bool sixteen = cdb[0] == 0x85;
@@ -174,7 +174,7 @@ Completion AtaPassThrough(const Spec &spec, State *state, const std::vector<uint
     uint8_t status = 0x50, error = 0;
     Completion c;
     if (command == 0xef && protocol == 3 && (features == 0x82 || features == 0x02)) {
-        status = spec.ataStatus;
+        status = profile.ataStatus;
         if ((status & 0x09) == 0) {
             state->wce = features == 0x02 ? 1 : 0;
         }
@@ -196,9 +196,9 @@ Completion AtaPassThrough(const Spec &spec, State *state, const std::vector<uint
     return c;
 }
 
-std::vector<uint8_t> Inquiry(const Spec &spec)
+std::vector<uint8_t> Inquiry(const Profile &profile)
 {
-    std::string text = std::string(spec.sata ? "ATA     " : "EMUL    ") + "EMULATED DISK   " + "1.0 ";
+    std::string text = std::string(profile.sata ? "ATA     " : "EMUL    ") + "EMULATED DISK   " + "1.0 ";
     std::vector<uint8_t> d = {0x00, 0x00, 0x06, 0x02, 31, 0, 0, 0x02};
     d.insert(d.end(), text.begin(), text.end());
     return d;
@@ -206,7 +206,7 @@ std::vector<uint8_t> Inquiry(const Spec &spec)
 
 }  // namespace
 
-bool ParseSpec(const std::string &text, Spec *spec)
+bool ParseProfile(const std::string &text, Profile *profile)
 {
     std::stringstream in(text);
     for (std::string token; in >> token;) {
@@ -216,24 +216,24 @@ bool ParseSpec(const std::string &text, Spec *spec)
         }
         std::string key = token.substr(0, eq), value = token.substr(eq + 1);
         int number = atoi(value.c_str());
-        if (key == "personality") spec->sata = value == "sata";
-        else if (key == "wce") spec->wce = number;
-        else if (key == "hdio") spec->hdio = value;
-        else if (key == "blockdesc") spec->blockDesc = number != 0;
-        else if (key == "strict") spec->strict = number != 0;
-        else if (key == "atastatus") spec->ataStatus = static_cast<uint8_t>(strtol(value.c_str(), nullptr, 16));
-        else if (key == "reject") spec->reject = HexList(value);
-        else if (key == "mdl10") spec->mdl10 = number;
-        else if (key == "mdl6") spec->mdl6 = number;
-        else if (key == "grow") spec->grow = number;
-        else if (key == "xfer") spec->xfer = number;
+        if (key == "personality") profile->sata = value == "sata";
+        else if (key == "wce") profile->wce = number;
+        else if (key == "hdio") profile->hdio = value;
+        else if (key == "blockdesc") profile->blockDesc = number != 0;
+        else if (key == "strict") profile->strict = number != 0;
+        else if (key == "atastatus") profile->ataStatus = static_cast<uint8_t>(strtol(value.c_str(), nullptr, 16));
+        else if (key == "reject") profile->reject = HexList(value);
+        else if (key == "mdl10") profile->mdl10 = number;
+        else if (key == "mdl6") profile->mdl6 = number;
+        else if (key == "grow") profile->grow = number;
+        else if (key == "xfer") profile->xfer = number;
         else if (key == "fault") {
             std::stringstream faults(value);
             for (std::string f; std::getline(faults, f, ';');) {
                 size_t colon = f.find(':');
                 std::string kind = f.substr(0, colon);
                 std::set<int> ops = HexList(colon == std::string::npos ? "*" : f.substr(colon + 1));
-                std::set<int> &dest = kind == "ioctl" ? spec->ioctlFail : kind == "host" ? spec->hostFail : spec->timeOut;
+                std::set<int> &dest = kind == "ioctl" ? profile->ioctlFail : kind == "host" ? profile->hostFail : profile->timeOut;
                 dest.insert(ops.begin(), ops.end());
             }
         } else return false;
@@ -241,30 +241,30 @@ bool ParseSpec(const std::string &text, Spec *spec)
     return true;
 }
 
-Completion Execute(const Spec &spec, State *state, const std::vector<uint8_t> &cdb,
+Completion Execute(const Profile &profile, State *state, const std::vector<uint8_t> &cdb,
                    const std::vector<uint8_t> &dataOut)
 {
     uint8_t op = cdb.empty() ? 0xff : cdb[0];
     Completion c;
-    if (Hits(spec.ioctlFail, op)) {
+    if (Hits(profile.ioctlFail, op)) {
         c.ioctlFails = true;
-    } else if (Hits(spec.hostFail, op)) {
+    } else if (Hits(profile.hostFail, op)) {
         c.host = DID_ERROR;
-    } else if (Hits(spec.timeOut, op)) {
+    } else if (Hits(profile.timeOut, op)) {
         c.host = DID_TIME_OUT;
         c.delayMs = 20;
-    } else if (Hits(spec.reject, op)) {
+    } else if (Hits(profile.reject, op)) {
         c = InvalidOpcode();
     } else if (op == 0x00 || op == 0x35 || op == 0x91) {  // TEST UNIT READY, SYNCHRONIZE CACHE
         c = Completion{};
     } else if (op == 0x12) {
-        c = (cdb[1] & 1) == 0 ? Data(Inquiry(spec)) : cdb[2] == 0 ? Data({0, 0, 0, 1, 0}) : InvalidCdbField();
+        c = (cdb[1] & 1) == 0 ? Data(Inquiry(profile)) : cdb[2] == 0 ? Data({0, 0, 0, 1, 0}) : InvalidCdbField();
     } else if (op == 0x1a || op == 0x5a) {
-        c = ModeSense(spec, state, cdb);
+        c = ModeSense(profile, state, cdb);
     } else if (op == 0x15 || op == 0x55) {
-        c = ModeSelect(spec, state, cdb, dataOut);
+        c = ModeSelect(profile, state, cdb, dataOut);
     } else if (op == 0x85 || op == 0xa1) {
-        c = AtaPassThrough(spec, state, cdb);
+        c = AtaPassThrough(profile, state, cdb);
     } else if (op == 0x25) {
         c = Data({0xff, 0xff, 0xff, 0xff, 0, 0, 0x02, 0});
     } else {

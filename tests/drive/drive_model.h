@@ -10,7 +10,7 @@
 namespace drive {
 
 // Parsed from the drive file, e.g. "personality=sata wce=1 hdio=enotty".
-struct Spec {
+struct Profile {
     bool sata = true;              // personality=sata|sas
     int wce = 1;                   // initial WCE
     std::string hdio = "enotty";   // ok | noop | enotty | einval
@@ -25,7 +25,7 @@ struct Spec {
     int grow = 0;                  // every 2nd MODE SENSE reports this much more
     int xfer = -1;                 // MODE SENSE moves at most this many bytes
 };
-bool ParseSpec(const std::string &text, Spec *spec);
+bool ParseProfile(const std::string &text, Profile *profile);
 
 struct State {
     int wce = 1;
@@ -42,7 +42,7 @@ struct Completion {
 };
 
 // Runs one command. dataOut holds what the initiator sent.
-Completion Execute(const Spec &spec, State *state, const std::vector<uint8_t> &cdb,
+Completion Execute(const Profile &profile, State *state, const std::vector<uint8_t> &cdb,
                    const std::vector<uint8_t> &dataOut);
 
 }  // namespace drive

@@ -306,9 +306,9 @@ int DriveWce(const std::string &disk)
     if (!state.empty()) {
         return atoi(state.c_str());
     }
-    std::string spec = " " + ReadFile(dir + disk);
-    size_t at = spec.find(" wce=");
-    return at == std::string::npos ? 1 : atoi(spec.c_str() + at + 5);
+    std::string description = " " + ReadFile(dir + disk);
+    size_t at = description.find(" wce=");
+    return at == std::string::npos ? 1 : atoi(description.c_str() + at + 5);
 }
 
 RunOptions WithDrives(RunOptions opts)

@@ -107,13 +107,13 @@ Exit RunOneCycle(const RunOptions &opts = {});
 std::string DaemonPath();
 
 // ---- emulated drives (tests/drive) ------------------------------------------
-// A Disk's drive spec is whitespace-separated key=value words, for example
+// A Disk's drive description is whitespace-separated key=value words, for example
 // "personality=sas wce=1 hdio=enotty reject=55 fault=timeout:35".
 // Commands the drive of disk received, in order: CDB bytes in hex, followed
 // by " > " and the parameter data for commands that send data; "hdio N" for
 // an HDIO_SET_WCACHE request.
 std::vector<std::string> DriveCommands(const std::string &disk);
-// The drive's WCE now (its spec's value until a command changed it).
+// The drive's WCE now (its description's value until a command changed it).
 int DriveWce(const std::string &disk);
 // opts with the emulated drive preloaded into the child.
 RunOptions WithDrives(RunOptions opts = {});
