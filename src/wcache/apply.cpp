@@ -42,9 +42,7 @@ void SwitchOpenDisk(int fd, const char *name)
 void VisitEntry(const struct dirent *entry)
 {
     char name[NAME_BUF_SIZE];
-    char path[NAME_BUF_SIZE];
     char resolved[RESOLVED_BUF_SIZE];
-    memset_s(path, sizeof(path), 0, sizeof(path));
     memset_s(name, sizeof(name), 0, sizeof(name));
     memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     if (CheckDevName(entry->d_name, name, sizeof(name)) != 1 ||
@@ -54,13 +52,11 @@ void VisitEntry(const struct dirent *entry)
     if (GetKernelWriteCache(name) == KERNEL_WC_THROUGH || IsTargetDevice(name) != 1) {
         return;
     }
-    if (snprintf_s(path, sizeof(path), sizeof(path) - 1, "/dev/%s", name) < 0 ||
-        realpath(path, resolved) == nullptr) {
-        return;
-    }
-    int fd = open(resolved, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
+    int fd = OpenDiskNode(name, resolved, sizeof(resolved));
+    if (fd == DISK_NODE_OPEN_FAILED) {
         WriteLog(LOG_ERROR, "open %s failed\n", resolved);
+    }
+    if (fd < 0) {
         return;
     }
     SwitchOpenDisk(fd, name);
@@ -68,6 +64,18 @@ void VisitEntry(const struct dirent *entry)
 }
 
 }  // namespace
+
+int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen)
+{
+    char path[NAME_BUF_SIZE];
+    memset_s(path, sizeof(path), 0, sizeof(path));
+    if (resolvedLen < PATH_MAX || snprintf_s(path, sizeof(path), sizeof(path) - 1, "/dev/%s", name) < 0 ||
+        realpath(path, resolved) == nullptr) {
+        return DISK_NODE_MISSING;
+    }
+    int fd = open(resolved, O_RDONLY | O_NONBLOCK);
+    return fd < 0 ? DISK_NODE_OPEN_FAILED : fd;
+}
 
 void ApplyWriteCachePolicy(void)
 {
