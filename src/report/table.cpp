@@ -9,13 +9,15 @@
 constexpr int COLUMNS = 11;
 constexpr size_t CELL_SIZE = 256;
 constexpr size_t LINE_SIZE = COLUMNS * (CELL_SIZE + 2);
+// A JSON disk line with two names escaped at six bytes per byte still fits.
+constexpr size_t EMIT_SIZE = 8192;
 
 static const char *const kHeadings[COLUMNS] = {"DISK", "PARTITIONS", "OSD", "MATCH", "STORE", "DB",
                                                "ROT", "KERNEL", "WCE", "VERDICT", "ACTION"};
 
 int32_t EmitText(const char *fmt, ...)
 {
-    char line[LINE_SIZE];
+    char line[EMIT_SIZE];
     (void)memset_s(line, sizeof(line), 0, sizeof(line));
     va_list args;
     va_start(args, fmt);

@@ -260,7 +260,7 @@ protected:
         // The daemon cannot read the type file behind such a name.
         AddOsd({kOddOsd, FSID[2], "bluestore", "/dev/sdd", "/dev/sdf2"});
     }
-    static constexpr const char *kOddOsd = "ceph-\"2\\x";
+    static constexpr const char *kOddOsd = "ceph-\"2\\x\t\n";
 };
 
 TEST_F(ReportFormatTest, JsonFollowsTheSchema)
@@ -311,7 +311,7 @@ TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
         EXPECT_EQ(m[1], typed) << "sample before its TYPE line";
         EXPECT_TRUE(values[m[1]].emplace(m[2], m[4]).second) << "duplicate series " << line;
         if (m[2] == "sdd") {
-            EXPECT_EQ(m[3], "ceph-\\\"2\\\\x");
+            EXPECT_EQ(m[3], "ceph-\\\"2\\\\x\t\\n");
         }
     }
     using Series = std::map<std::string, std::string>;
@@ -339,7 +339,7 @@ TEST_F(ReportFormatTest, TableIsAlignedAndSorted)
     }
     size_t verdictAt = rows[0].find("VERDICT");
     EXPECT_EQ(rows[1].substr(verdictAt, 6), "target");
-    EXPECT_EQ(rows[3].find("ceph-\"2\\x"), rows[0].find("OSD"));
+    EXPECT_EQ(rows[3].find("ceph-\"2\\x?? "), rows[0].find("OSD"));
     EXPECT_NE(rows[2].find("sdc1,sdc2"), std::string::npos);
     EXPECT_NE(rows[1].find("vg:ceph-a"), std::string::npos);
     EXPECT_NE(rows[1].find("would switch"), std::string::npos);
