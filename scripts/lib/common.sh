@@ -14,11 +14,11 @@ need_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$_zarvel_apt_updated" = 0 ]; then
-        apt-get update -qq
+        apt-get -o DPkg::Lock::Timeout=600 update -qq
         _zarvel_apt_updated=1
     fi
     echo "installing: ${missing[*]}"
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # The packages every build needs.

@@ -17,11 +17,37 @@ constexpr int BC_INVALID_CLEARED = 150;  // src is null; dest cleared
 constexpr int BC_RANGE_CLEARED = 162;    // count does not fit; dest cleared (memset_s: filled)
 constexpr int BC_OVERLAP_CLEARED = 182;  // src and dest overlap; dest cleared
 
+// The ordinary cases of memset_s and memcpy_s are tested in one step at the
+// call site and go straight to the C library; only the other cases call
+// into the layer. Nothing outside this header calls the *Rules functions.
+int BcMemsetRules(void *dest, size_t destSize, int value, size_t count);
+int BcMemcpyRules(void *dest, size_t destSize, const void *src, size_t count);
+
 // Fills the first count bytes of dest with the low byte of value.
-int memset_s(void *dest, size_t destSize, int value, size_t count);
+inline int memset_s(void *dest, size_t destSize, int value, size_t count)
+{
+    if (__builtin_expect((dest != nullptr) & (destSize <= BC_MAX_SIZE) & (count <= destSize), 1)) {
+        __builtin_memset(dest, value, count);
+        return BC_OK;
+    }
+    return BcMemsetRules(dest, destSize, value, count);
+}
 
 // Copies count bytes; on any error the whole destination is zeroed (see codes).
-int memcpy_s(void *dest, size_t destSize, const void *src, size_t count);
+inline int memcpy_s(void *dest, size_t destSize, const void *src, size_t count)
+{
+    // count - 1 < destSize holds for 1..destSize only; the two distances are
+    // both at least count only when the ranges lie apart (dest == src fails).
+    __UINTPTR_TYPE__ d = reinterpret_cast<__UINTPTR_TYPE__>(dest);
+    __UINTPTR_TYPE__ s = reinterpret_cast<__UINTPTR_TYPE__>(src);
+    if (__builtin_expect((dest != nullptr) & (src != nullptr) & (count - 1 < destSize) &
+                             (destSize <= BC_MAX_SIZE) & (d - s >= count) & (s - d >= count),
+                         1)) {
+        __builtin_memcpy(dest, src, count);
+        return BC_OK;
+    }
+    return BcMemcpyRules(dest, destSize, src, count);
+}
 
 // Copies at most count characters of src plus a terminator; on error dest
 // becomes the empty string. Bytes after the terminator are left alone.

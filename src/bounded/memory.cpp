@@ -1,12 +1,13 @@
-// memset_s, memcpy_s: one test for the ordinary case, the full rules after.
-#include "bounded/bounded.h"
-
+// memset_s, memcpy_s: everything but the ordinary case, which the header
+// handles inline. The rules run in order; the first that applies decides.
 #include <cstdint>
 #include <cstring>
 
-int memset_s(void *dest, size_t destSize, int value, size_t count)
+#include "bounded/bounded.h"
+
+int BcMemsetRules(void *dest, size_t destSize, int value, size_t count)
 {
-    if (__builtin_expect(dest != nullptr && destSize <= BC_MAX_SIZE && count <= destSize, 1)) {
+    if (dest != nullptr && destSize <= BC_MAX_SIZE && count <= destSize) {
         memset(dest, value, count);
         return BC_OK;
     }
@@ -20,21 +21,15 @@ int memset_s(void *dest, size_t destSize, int value, size_t count)
     return BC_RANGE_CLEARED;
 }
 
+// Distances instead of sums, so that a range near the top of the address
+// space cannot wrap around and pass for a distant one.
 static bool RangesOverlap(uintptr_t a, uintptr_t b, size_t count)
 {
-    return (a > b && a < b + count) || (b > a && b < a + count);
+    return (a > b && a - b < count) || (b > a && b - a < count);
 }
 
-int memcpy_s(void *dest, size_t destSize, const void *src, size_t count)
+int BcMemcpyRules(void *dest, size_t destSize, const void *src, size_t count)
 {
-    uintptr_t d = reinterpret_cast<uintptr_t>(dest);
-    uintptr_t s = reinterpret_cast<uintptr_t>(src);
-    if (__builtin_expect(dest != nullptr && src != nullptr && count - 1 < destSize &&
-                             destSize <= BC_MAX_SIZE && (d >= s + count || s >= d + count),
-                         1)) {
-        memcpy(dest, src, count);
-        return BC_OK;
-    }
     if (destSize == 0 || destSize > BC_MAX_SIZE) {
         return BC_RANGE;
     }
@@ -49,9 +44,14 @@ int memcpy_s(void *dest, size_t destSize, const void *src, size_t count)
         memset(dest, 0, destSize);
         return BC_RANGE_CLEARED;
     }
+    uintptr_t d = reinterpret_cast<uintptr_t>(dest);
+    uintptr_t s = reinterpret_cast<uintptr_t>(src);
     if (d != s && RangesOverlap(d, s, count)) {
         memset(dest, 0, destSize);
         return BC_OVERLAP_CLEARED;
     }
-    return BC_OK;  // count 0, or dest == src: nothing to copy
+    if (count != 0 && d != s) {
+        memcpy(dest, src, count);  // only reached when called directly
+    }
+    return BC_OK;
 }

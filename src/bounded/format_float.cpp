@@ -1,0 +1,95 @@
+// Floating conversions: e E f F g G, made by the C library's own printf in
+// a scratch area sized for the largest text the value can give.
+#include <cstdio>
+#include <cstdlib>
+
+#include "bounded/format_engine.h"
+
+namespace {
+
+// Scratch room beyond the precision for the integer digits, sign, point and
+// exponent of the widest double and long double.
+constexpr size_t kDoubleExtra = 351;
+constexpr size_t kLongDoubleExtra = 4974;
+// Precisions beyond these would push the area past what a signed 32-bit
+// size can describe.
+constexpr int32_t kDoublePrecisionLimit = 214748011;
+constexpr int32_t kLongDoublePrecisionLimit = 214743388;
+
+size_t AreaSize(const FmtSpec *spec, bool longDouble)
+{
+    size_t precision = spec->precision < 0 ? 6 : static_cast<size_t>(spec->precision);
+    size_t size = precision + (longDouble ? kLongDoubleExtra : kDoubleExtra);
+    size_t width = static_cast<size_t>(spec->width);
+    return width > size ? width + 2 : size;
+}
+
+// The C library's specification for the same conversion. Width and
+// precision always go as "*" values, and of the size letters only "L" means
+// anything to it, so the text stays short: at most 12 bytes.
+void BuildSpec(char *fmt, const FmtSpec *spec, bool longDouble)
+{
+    static const struct {
+        uint32_t flag;
+        char c;
+    } kFlags[] = {{FMT_LEFT, '-'}, {FMT_PLUS, '+'}, {FMT_SPACE, ' '}, {FMT_ALT, '#'}, {FMT_ZERO, '0'}};
+    *fmt++ = '%';
+    for (const auto &f : kFlags) {
+        if ((spec->flags & f.flag) != 0) {
+            *fmt++ = f.c;
+        }
+    }
+    memcpy(fmt, "*.*", 3);
+    fmt += 3;
+    if (longDouble) {
+        *fmt++ = 'L';
+    }
+    *fmt++ = spec->type;
+    *fmt = '\0';
+}
+
+// Formats into area (size bytes); returns the length or -1 when the C
+// library fails or the text would not fit.
+int FormatValue(char *area, size_t size, const char *fmt, const FmtSpec *spec, bool longDouble,
+                long double ldValue, double dValue)
+{
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    int n = longDouble ? snprintf(area, size, fmt, spec->width, spec->precision, ldValue)
+                       : snprintf(area, size, fmt, spec->width, spec->precision, dValue);
+#pragma GCC diagnostic pop
+    return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : n;
+}
+
+}  // namespace
+
+int ConvertFloat(FmtOut *out, const FmtSpec *spec, va_list *args, char *area)
+{
+    bool longDouble = (spec->sizes & FMT_SZ_LDBL) != 0;
+    long double ldValue = 0;
+    double dValue = 0;
+    if (longDouble) {
+        ldValue = va_arg(*args, long double);
+    } else {
+        dValue = va_arg(*args, double);
+    }
+    // Every failure below drops the field and lets the format go on.
+    if (spec->precision > (longDouble ? kLongDoublePrecisionLimit : kDoublePrecisionLimit)) {
+        return FMT_OK;
+    }
+    size_t size = AreaSize(spec, longDouble);
+    char *heap = nullptr;
+    if (size > FMT_AREA_SIZE) {
+        heap = static_cast<char *>(malloc(size));
+        if (heap == nullptr) {
+            return FMT_OK;
+        }
+        area = heap;
+    }
+    char fmt[16];
+    BuildSpec(fmt, spec, longDouble);
+    int n = FormatValue(area, size, fmt, spec, longDouble, ldValue, dValue);
+    bool fits = n < 0 || PutText(out, area, static_cast<size_t>(n));
+    free(heap);
+    return fits ? FMT_OK : FMT_TOO_LONG;
+}

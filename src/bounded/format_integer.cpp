@@ -1,0 +1,143 @@
+// Integer and pointer conversions: d i u o x X p.
+#include "bounded/format_engine.h"
+
+namespace {
+
+const char kLowerDigits[] = "0123456789abcdefx";
+const char kUpperDigits[] = "0123456789ABCDEFX";
+
+// The widest mark decides: 64-bit marks, then "hh", then "h", then the
+// word-sized letters, else int.
+int64_t ReadSigned(uint32_t sizes, va_list *args)
+{
+    if ((sizes & FMT_SZ_64) != 0) {
+        return va_arg(*args, long long);
+    }
+    if ((sizes & FMT_SZ_HH) != 0) {
+        return static_cast<signed char>(va_arg(*args, int));
+    }
+    if ((sizes & FMT_SZ_H) != 0) {
+        return static_cast<short>(va_arg(*args, int));
+    }
+    if ((sizes & FMT_SZ_WORD) != 0) {
+        return va_arg(*args, long long);
+    }
+    return va_arg(*args, int);
+}
+
+uint64_t ReadUnsigned(uint32_t sizes, va_list *args)
+{
+    if ((sizes & FMT_SZ_64) != 0) {
+        return va_arg(*args, unsigned long long);
+    }
+    if ((sizes & FMT_SZ_HH) != 0) {
+        return static_cast<unsigned char>(va_arg(*args, unsigned int));
+    }
+    if ((sizes & FMT_SZ_H) != 0) {
+        return static_cast<unsigned short>(va_arg(*args, unsigned int));
+    }
+    if ((sizes & FMT_SZ_WORD) != 0) {
+        return va_arg(*args, unsigned long long);
+    }
+    return va_arg(*args, unsigned int);
+}
+
+// Decimal digits two at a time: the pair for n is at kPairs + 2 * n.
+const char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+template <class T>
+char *PutDecimal(char *s, T value)
+{
+    while (value >= 100) {
+        T pair = value % 100;
+        value /= 100;
+        s -= 2;
+        memcpy(s, kPairs + 2 * pair, 2);
+    }
+    if (value >= 10) {
+        s -= 2;
+        memcpy(s, kPairs + 2 * value, 2);
+    } else if (value != 0) {
+        *--s = static_cast<char>('0' + value);
+    }
+    return s;
+}
+
+// Writes the digits of value leftwards ending at end and returns the first;
+// a value 0 gives no digits (the caller adds what the precision asks).
+char *PutDigits(char *end, uint64_t value, unsigned base, const char *digits)
+{
+    if (base == 10) {
+        // 32-bit division is the cheaper one when the value allows it.
+        return value <= UINT32_MAX ? PutDecimal(end, static_cast<uint32_t>(value)) : PutDecimal(end, value);
+    }
+    unsigned shift = (base == 16) ? 4 : 3;
+    char *s = end;
+    for (; value != 0; value >>= shift) {
+        *--s = digits[value & (base - 1)];
+    }
+    return s;
+}
+
+unsigned BaseOf(char type)
+{
+    switch (type) {
+    case 'o': return 8;
+    case 'x':
+    case 'X':
+    case 'p': return 16;
+    default: return 10;
+    }
+}
+
+}  // namespace
+
+int ConvertInteger(FmtOut *out, FmtSpec *spec, va_list *args, char *area)
+{
+    char prefix[2];
+    size_t prefixLen = 0;
+    uint64_t value;
+    int32_t precision = spec->precision;
+    if (spec->type == 'p') {
+        const void *ptr = va_arg(*args, const void *);
+        if (ptr == nullptr) {
+            return PutField(out, spec, nullptr, 0, "(nil)", 5, false) ? FMT_OK : FMT_TOO_LONG;
+        }
+        value = reinterpret_cast<uintptr_t>(ptr);
+        prefix[prefixLen++] = '0';
+        prefix[prefixLen++] = 'x';
+        precision = -1;
+    } else if (spec->type == 'd' || spec->type == 'i') {
+        int64_t v = ReadSigned(spec->sizes, args);
+        value = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+        if (v < 0 || (spec->flags & (FMT_PLUS | FMT_SPACE)) != 0) {
+            prefix[prefixLen++] = v < 0 ? '-' : ((spec->flags & FMT_PLUS) != 0 ? '+' : ' ');
+        }
+    } else {
+        value = ReadUnsigned(spec->sizes, args);
+    }
+    if (precision >= 0) {
+        spec->flags &= ~FMT_ZERO;
+        precision = precision > FMT_AREA_SIZE ? FMT_AREA_SIZE : precision;
+    }
+    const char *digits = spec->type == 'X' ? kUpperDigits : kLowerDigits;
+    char *end = area + FMT_AREA_SIZE;
+    char *s = PutDigits(end, value, BaseOf(spec->type), digits);
+    // Without a precision at least one digit; "%.0d" of 0 gives none.
+    int32_t least = precision < 0 ? 1 : precision;
+    while (end - s < least) {
+        *--s = '0';
+    }
+    if ((spec->flags & FMT_ALT) != 0) {
+        if (spec->type == 'o' && (s == end || *s != '0') && s > area) {
+            *--s = '0';
+        } else if ((spec->type == 'x' || spec->type == 'X') && value != 0) {
+            prefix[prefixLen++] = '0';
+            prefix[prefixLen++] = digits[16];
+        }
+    }
+    return PutField(out, spec, prefix, prefixLen, s, static_cast<size_t>(end - s), true) ? FMT_OK : FMT_TOO_LONG;
+}

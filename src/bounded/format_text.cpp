@@ -1,0 +1,95 @@
+// Character and string conversions, narrow and wide: c s C S.
+#include <climits>
+#include <cwchar>
+
+#include "bounded/format_engine.h"
+
+namespace {
+
+// A wide string longer than this counts as empty.
+constexpr size_t kWideLimit = 536870911;
+
+const char kNullText[] = "(null)";
+const wchar_t kNullWide[] = L"(null)";
+
+// "C" and "S" are wide unless a size says otherwise; "h" alone makes any of
+// the four narrow, "l" or "w" wide.
+bool IsWide(const FmtSpec *spec)
+{
+    if ((spec->sizes & (FMT_SZ_L | FMT_SZ_WIDE)) != 0) {
+        return true;
+    }
+    return (spec->type == 'C' || spec->type == 'S') && (spec->sizes & FMT_SZ_H) == 0;
+}
+
+// One wide character in its multibyte form; false when the locale cannot
+// write it. A private conversion state keeps concurrent calls apart.
+bool PutWide(FmtOut *out, wchar_t wc, bool *fits)
+{
+    char bytes[MB_LEN_MAX];
+    mbstate_t state;
+    memset(&state, 0, sizeof(state));
+    size_t n = wcrtomb(bytes, wc, &state);
+    if (n == static_cast<size_t>(-1)) {
+        return false;
+    }
+    *fits = PutText(out, bytes, n);
+    return true;
+}
+
+// Width and precision count wide characters, not the bytes they become.
+int PutWideText(FmtOut *out, const FmtSpec *spec, const wchar_t *text, size_t len)
+{
+    if (!PutFieldHead(out, spec, len, nullptr, 0, false)) {
+        return FMT_TOO_LONG;
+    }
+    for (size_t i = 0; i < len; ++i) {
+        bool fits = true;
+        if (!PutWide(out, text[i], &fits)) {
+            return FMT_INVALID;
+        }
+        if (!fits) {
+            return FMT_TOO_LONG;
+        }
+    }
+    return PutFieldTail(out, spec, len, 0) ? FMT_OK : FMT_TOO_LONG;
+}
+
+int ConvertWide(FmtOut *out, const FmtSpec *spec, va_list *args)
+{
+    if (spec->type == 'c' || spec->type == 'C') {
+        wchar_t wc = static_cast<wchar_t>(va_arg(*args, wint_t));
+        return PutWideText(out, spec, &wc, 1);
+    }
+    const wchar_t *text = va_arg(*args, const wchar_t *);
+    if (text == nullptr) {
+        text = kNullWide;
+    }
+    size_t len;
+    if (spec->precision >= 0) {
+        len = wcsnlen(text, static_cast<size_t>(spec->precision));
+    } else {
+        len = wcsnlen(text, kWideLimit + 1);
+        len = len > kWideLimit ? 0 : len;
+    }
+    return PutWideText(out, spec, text, len);
+}
+
+}  // namespace
+
+int ConvertText(FmtOut *out, const FmtSpec *spec, va_list *args)
+{
+    if (IsWide(spec)) {
+        return ConvertWide(out, spec, args);
+    }
+    if (spec->type == 'c' || spec->type == 'C') {
+        char c = static_cast<char>(va_arg(*args, int));
+        return PutField(out, spec, nullptr, 0, &c, 1, false) ? FMT_OK : FMT_TOO_LONG;
+    }
+    const char *text = va_arg(*args, const char *);
+    if (text == nullptr) {
+        text = kNullText;
+    }
+    size_t len = spec->precision >= 0 ? strnlen(text, static_cast<size_t>(spec->precision)) : strlen(text);
+    return PutField(out, spec, nullptr, 0, text, len, false) ? FMT_OK : FMT_TOO_LONG;
+}

@@ -1,0 +1,113 @@
+# Boots Debian's own kernel under QEMU with the node of tests/e2e/disks and a
+# small initramfs holding busybox, lvm2, sdparm, sg3-utils, hdparm and the
+# daemon; the guest runs a plan (tests/e2e/guest/init) and powers off.
+# Source it after scripts/lib/common.sh.
+
+E2E_DIR="$ZARVEL_ROOT/tests/e2e"
+E2E_MODULES="ahci sd_mod virtio_scsi virtio_pci dm_mod"
+E2E_TOOLS="/usr/sbin/lvm /usr/bin/sdparm /usr/bin/sg_vpd /usr/bin/sg_luns /usr/bin/sg_modes /usr/bin/sg_inq /usr/sbin/hdparm /usr/bin/sg_sat_set_features /usr/bin/sg_sync"
+E2E_TRACE="scsi_req_parsed handle_cmd_fis_dump"
+
+e2e_need_packages() {
+    need_packages qemu-system-x86 linux-image-amd64 busybox-static lvm2 sdparm sg3-utils hdparm cpio kmod
+}
+
+e2e_kernel() { ls /boot/vmlinuz-* | sort -V | tail -n 1; }
+
+# e2e_initramfs DIR: builds DIR/initrd.gz around build/ceph-zarvel.
+e2e_initramfs() {
+    local out=$1 root=$1/root kver bin lib
+    kver=$(basename "$(e2e_kernel)"); kver=${kver#vmlinuz-}
+    rm -rf "$root"; mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/lvm,e2e,proc,sys,dev,run,var}
+    cp /bin/busybox "$root/bin/busybox"; ln -s busybox "$root/bin/sh"
+    cp "$E2E_DIR/guest/init" "$root/init"
+    cp "$ZARVEL_ROOT/build/ceph-zarvel" "$root/usr/bin/"
+    for bin in $E2E_TOOLS "$ZARVEL_ROOT/build/ceph-zarvel"; do
+        [ "$bin" = "$ZARVEL_ROOT/build/ceph-zarvel" ] || cp "$bin" "$root$bin"
+        for lib in $(ldd "$bin" | grep -o '/[^ ]*'); do cp -nL --parents "$lib" "$root"; done
+    done
+    for bin in pvs pvcreate pvremove pvscan vgs vgcreate vgremove lvcreate lvs; do ln -s lvm "$root/usr/sbin/$bin"; done
+    # No udev in the guest: LVM makes its own /dev nodes and links.
+    printf '%s\n' 'activation {' ' udev_sync = 0' ' udev_rules = 0' '}' \
+        'devices {' ' obtain_device_list_from_udev = 0' '}' \
+        'global {' ' use_lvmlockd = 0' ' event_activation = 0' '}' >"$root/etc/lvm/lvm.conf"
+    for mod in $E2E_MODULES; do modprobe -S "$kver" --show-depends "$mod"; done | awk '$1 == "insmod" && !seen[$2]++ { print $2 }' |
+        while read -r mod; do cp --parents "$mod" "$root"; echo "$mod"; done >"$root/e2e/modules"
+    (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/initrd.gz"
+}
+
+# e2e_boot DIR PLAN: boots the node with a fresh set of disks and runs the
+# guest commands in file PLAN. Leaves DIR/console (serial output) and
+# DIR/trace (QEMU's trace of SCSI commands and AHCI FISes).
+e2e_boot() {
+    local out=$1 plan=$2 accel=tcg role bus serial props n=0 t=0 args=()
+    [ -w /dev/kvm ] && accel=kvm
+    rm -rf "$out/plan"; mkdir -p "$out/plan/e2e"
+    cp "$plan" "$out/plan/e2e/plan"; cp "$E2E_DIR/disks" "$out/plan/e2e/disks"
+    (cd "$out/plan" && find e2e | cpio -o -H newc --quiet | gzip -1) | cat "$out/initrd.gz" - >"$out/initrd-plan.gz"
+    args+=(-device ahci,id=ahci -device virtio-scsi-pci,id=vs)
+    while read -r role bus serial props; do
+        case $role in '#'*|'') continue ;; esac
+        rm -f "$out/$role.img"; truncate -s 128M "$out/$role.img"
+        args+=(-drive "if=none,id=$role,file=$out/$role.img,format=raw,cache=unsafe")
+        if [ "$bus" = sata ]; then
+            args+=(-device "ide-hd,bus=ahci.$n,drive=$role,serial=$serial,$props"); n=$((n + 1))
+        else
+            t=$((t + 1)); args+=(-device "scsi-hd,bus=vs.0,scsi-id=$t,lun=0,drive=$role,serial=$serial,$props")
+        fi
+    done <"$E2E_DIR/disks"
+    timeout 720 qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
+        -kernel "$(e2e_kernel)" -initrd "$out/initrd-plan.gz" \
+        -append "console=ttyS0 quiet panic=-1 loglevel=3" -serial "file:$out/console" \
+        -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}"
+}
+
+# e2e_plan SCENARIOS [NAME...]: prints the guest plan for the named rows (all
+# rows without names).
+e2e_plan() {
+    local file=$1; shift
+    awk -F'|' -v want=" $* " '!/^#/ && NF >= 3 {
+        name = $1; gsub(/ /, "", name)
+        if (want != "  " && index(want, " " name " ") == 0) next
+        print "scenario " name; n = split($2, step, ";")
+        for (i = 1; i <= n; i++) { gsub(/^ +| +$/, "", step[i]); print step[i] }
+        print "run_daemon" }' "$file"
+}
+
+# e2e_records DIR: one record per line from the boot in DIR, per scenario:
+#   scenario NAME | exit CODE | fail TEXT | uses ROLE TEXT | log LEVEL MESSAGE
+#   disk ROLE DEV BUS WCE-BEFORE VIEW-BEFORE WCE-AFTER VIEW-AFTER ROTATIONAL CMDS
+# CMDS lists the write-cache commands QEMU saw for the disk while the daemon
+# ran: SCSI opcodes by name, and the ATA commands of AHCI FISes.
+e2e_records() {
+    awk '
+    { sub(/\r$/, "") }
+    FILENAME ~ /disks$/ { if ($0 ~ /^#/ || NF < 3) next
+        if ($2 == "sata") port[na++] = $1; else target[++nt] = $1; bus[$1] = $2; next }
+    FILENAME ~ /trace$/ {
+        if ($1 == "scsi_req_parsed") {
+            if ($9 == 160 && $13 == 1234) { marks++; next }
+            if (marks % 2 == 0) next
+            op = $9; nm = scsi[op]
+            if (nm != "") cmds[(marks + 1) / 2, target[$3]] = cmds[(marks + 1) / 2, target[$3]] nm ","
+        } else if ($1 == "handle_cmd_fis_dump") {
+            match($2, /\[[0-9]+\]/); fisport = substr($2, RSTART + 1, RLENGTH - 2)
+        } else if ($1 == "0x00:" && fisport != "" && marks % 2 == 1) {
+            nm = ata[$4]; if ($4 == "ef") nm = nm "-" $5
+            if (nm != "") cmds[(marks + 1) / 2, port[fisport]] = cmds[(marks + 1) / 2, port[fisport]] nm ","
+            fisport = ""
+        }
+        next }
+    $1 != "@@" { next }
+    $2 == "scenario" { run++; print "scenario " $3; next }
+    $2 == "daemon" { sub(/exit=/, "", $3); print "exit " $3; next }
+    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "pvs" || $2 == "raw" { sub(/^@@ /, ""); print; next }
+    $2 == "state" && $3 == "before" { before[$4] = $6 " " $7; next }
+    $2 == "state" && $3 == "after" { c = cmds[run, $4]; sub(/,$/, "", c)
+        print "disk " $4 " " $5 " " bus[$4] " " before[$4] " " $6 " " $7 " " $8 " " (c == "" ? "-" : c) }
+    BEGIN {
+        split("26:MSENSE6 90:MSENSE10 21:MSEL6 85:MSEL10 133:ATA16 161:ATA12 53:SYNC10 145:SYNC16", a, " ")
+        for (i in a) { split(a[i], kv, ":"); scsi[kv[1]] = kv[2] }
+        ata["ef"] = "SETFEATURES"; ata["e7"] = "FLUSH"; ata["ea"] = "FLUSHEXT"
+    }' "$E2E_DIR/disks" "$1/trace" "$1/console"
+}
