@@ -8,7 +8,7 @@ source "$(dirname "$0")/../lib/common.sh"
 need_build_packages
 need_packages clang-14 libclang-rt-14-dev
 cd "$ZARVEL_ROOT"
-: "${FUZZ_SECONDS:=12}"
+: "${FUZZ_SECONDS:=11}"
 : "${FUZZ_BUILD:=build-fuzz}"
 
 sanitize="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
@@ -21,6 +21,9 @@ status=0
 mkdir -p "$FUZZ_BUILD/findings" "$FUZZ_BUILD/work"
 for bin in "$FUZZ_BUILD"/tests/fuzz/*_fuzz; do
     name="$(basename "$bin")"
+    if [ -n "${FUZZ_ONLY:-}" ] && [[ " $FUZZ_ONLY " != *" $name "* ]]; then
+        continue
+    fi
     kept="tests/fuzz/corpus/$name"
     work="$FUZZ_BUILD/work/$name"
     mkdir -p "$work"
