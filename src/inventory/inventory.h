@@ -63,3 +63,14 @@ int32_t IsHdd(const char *deviceName);
 // 1 when the whole disk deviceName is rotational and devMap holds an entry
 // for it or one of its partitions with separateDb 1 and a BlueStore OSD.
 int32_t IsTargetDevice(const char *deviceName);
+
+// The rule that decides IsTargetDevice's verdict, for anyone who must explain
+// it. Among several entries of one disk, the one that came closest wins.
+constexpr int32_t TARGET_SELECTED = 0;         // a target
+constexpr int32_t TARGET_NO_NAME = 1;          // deviceName missing
+constexpr int32_t TARGET_NOT_ROTATIONAL = 2;   // rotational attribute not '1' or unreadable
+constexpr int32_t TARGET_NO_OSD = 3;           // no map entry of it or its partitions ties it to an OSD
+constexpr int32_t TARGET_NOT_BLUESTORE = 4;    // tied to an OSD whose type is not BlueStore
+constexpr int32_t TARGET_DB_NOT_SEPARATE = 5;  // BlueStore, but block.db not on another device
+// Logs exactly what IsTargetDevice logs; TARGET_SELECTED exactly when it says 1.
+int32_t TargetRule(const char *deviceName);

@@ -1,6 +1,7 @@
 // The sandbox: private mount namespace, fixture writers, process control.
 #include "sandbox.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -62,7 +63,19 @@ exit 3
 // reach a real disk.
 constexpr unsigned kDiskMajor = 60;
 
+// Stand-in for cat: counts its runs, then is the real one.
+const char *const kCatScript = R"(#!/bin/sh
+echo x >> /var/lib/zarvel-sandbox/cat.calls
+exec /bin/cat "$@"
+)";
+
 unsigned g_nextMinor = 0;
+
+int CountLines(const std::string &path)
+{
+    std::string calls = ReadFile(path);
+    return static_cast<int>(std::count(calls.begin(), calls.end(), '\n'));
+}
 
 void Check(bool ok, const std::string &what)
 {
@@ -90,7 +103,7 @@ bool EnterSandbox()
     if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) {
         return false;
     }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    if (mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0) {
         return false;
     }
     for (const char *tree : kTrees) {
@@ -116,6 +129,7 @@ void Reset()
     Check(symlink("/proc/self/fd", "/dev/fd") == 0, "symlink /dev/fd");
     MakeDirs(kBinDir);
     WriteFile(std::string(kBinDir) + "/pvs", kPvsScript, 0755);
+    WriteFile(std::string(kBinDir) + "/cat", kCatScript, 0755);
     setenv("PATH", kPath, 1);
     g_nextMinor = 0;
 }
@@ -143,6 +157,11 @@ void AddDisk(const Disk &disk)
         MakeDirs(std::string(kSandboxDir) + "/drives");
         WriteFile(std::string(kSandboxDir) + "/drives/" + disk.name, disk.drive);
     }
+}
+
+void AddBlockNode(const std::string &name)
+{
+    MakeNode("/dev/" + name, S_IFBLK, kDiskMajor, g_nextMinor++);
 }
 
 void AddOsd(const Osd &osd)
@@ -174,8 +193,12 @@ void AddPvs(const std::vector<Pv> &pvs)
 
 int PvsCalls()
 {
-    std::string calls = ReadFile(std::string(kSandboxDir) + "/pvs.calls");
-    return static_cast<int>(std::count(calls.begin(), calls.end(), '\n'));
+    return CountLines(std::string(kSandboxDir) + "/pvs.calls");
+}
+
+int CatCalls()
+{
+    return CountLines(std::string(kSandboxDir) + "/cat.calls");
 }
 
 void WriteFile(const std::string &path, const std::string &content, mode_t mode)
@@ -209,6 +232,29 @@ void MakeDirs(const std::string &path)
         std::string part = path.substr(0, pos);
         Check(mkdir(part.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + part);
     }
+}
+
+std::vector<std::string> DirOrder(const std::string &dir)
+{
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    for (dirent *e = d != nullptr ? readdir(d) : nullptr; e != nullptr; e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    if (d != nullptr) {
+        closedir(d);
+    }
+    return names;
+}
+
+std::string FsidOf(int n)
+{
+    char text[40];
+    snprintf(text, sizeof(text), "%08x-1111-4222-8333-%012x", n, n);
+    return text;
 }
 
 std::vector<std::string> LogLines(const std::string &path)
@@ -260,6 +306,9 @@ Process Start(const std::vector<std::string> &argv, const RunOptions &opts)
         dup2(pipeFds[1], STDOUT_FILENO);
         int devNull = open("/dev/null", O_RDONLY);
         dup2(devNull, STDIN_FILENO);
+        if (devNull > STDERR_FILENO) {
+            close(devNull);  // the daemon's descriptors are counted by tests
+        }
         if (opts.uid != 0 && (setgroups(0, nullptr) != 0 || setresgid(opts.uid, opts.uid, opts.uid) != 0 ||
                               setresuid(opts.uid, opts.uid, opts.uid) != 0)) {
             _exit(126);

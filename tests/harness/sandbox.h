@@ -28,10 +28,12 @@ struct Disk {
     std::vector<std::string> partitions;  // {"sdc1", "sdc2"}
     int rotational = 1;
     std::string writeCache = "write back";  // text of queue/write_cache, "" = no attribute
-    std::string drive;                    // emulated drive spec ("" = none)
+    std::string drive;                    // emulated drive description ("" = none)
 };
 // Block nodes in /dev and the sysfs attributes of one disk.
 void AddDisk(const Disk &disk);
+// One more block node in /dev (a name only: no sysfs, no drive behind it).
+void AddBlockNode(const std::string &name);
 
 struct Osd {
     std::string dir;              // "ceph-0"
@@ -51,12 +53,23 @@ struct Pv {
 void AddPvs(const std::vector<Pv> &pvs);
 // Number of times the stand-in "pvs" has run since Reset.
 int PvsCalls();
+// Number of times "cat" (a counting stand-in on PATH) has run since Reset.
+int CatCalls();
+// Calls of popen and realpath made by this test process (all of them, ever):
+// compare before and after to prove that nothing was run or resolved.
+int PopenCalls();
+int RealpathCalls();
 
 // ---- files ----------------------------------------------------------------
 void WriteFile(const std::string &path, const std::string &content, mode_t mode = 0644);
 std::string ReadFile(const std::string &path);
 bool Exists(const std::string &path);
 void MakeDirs(const std::string &path);
+// Entry names of dir in the order readdir yields them, without "." and "..".
+// tmpfs order is stable but not creation order: read it, never assume it.
+std::vector<std::string> DirOrder(const std::string &dir);
+// A distinct well-formed 36-character fsid for each n.
+std::string FsidOf(int n);
 
 // Lines of /var/log/ceph-zarvel.log.
 std::vector<std::string> LogLines(const std::string &path = "/var/log/ceph-zarvel.log");

@@ -1,0 +1,107 @@
+// The daemon's inventory in the sandbox: exactly the lines it should log and
+// the child processes it should start, in one cycle per run. Every disk reads
+// "write through" in the kernel's view, so no apply pass ever acts on them.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+using namespace sandbox;
+
+namespace {
+
+void Disks(const std::vector<Disk> &disks)
+{
+    for (Disk disk : disks) {
+        disk.writeCache = "write through";
+        AddDisk(disk);
+    }
+}
+
+// The lines between the start and the stop line, sorted: their order follows
+// the directory order, which the fixture does not fix.
+std::vector<std::string> CycleLines(const Exit &exit)
+{
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.status, 0);
+    std::vector<std::string> log = LogMessages();
+    EXPECT_GE(log.size(), 2U);
+    if (log.size() < 2) return log;
+    EXPECT_EQ(log.front(), "INFO ceph zarvel start");
+    EXPECT_EQ(log.back(), "INFO ceph zarvel stop");
+    std::vector<std::string> middle(log.begin() + 1, log.end() - 1);
+    std::sort(middle.begin(), middle.end());
+    return middle;
+}
+
+class InventorySystemTest : public SandboxTest {};
+
+}  // namespace
+
+TEST_F(InventorySystemTest, SeveralOsdsLogOnlyWhatIsWrong)
+{
+    Disks({{"sda", {"sda1", "sda2"}, 0}, {"sdb"}, {"sdc"}, {"sdd", {"sdd1"}}, {"sde"},
+           {"sdf", {"sdf1", "sdf2", "sdf3"}, 0}});
+    MakeDirs("/dev/ceph-a");
+    WriteFile("/dev/ceph-a/osd-block-0", "");
+    AddPvs({{"sdb", "ceph-a"}});
+    AddOsd({"ceph-0", FsidOf(0), "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdf1"});
+    AddOsd({"ceph-1", FsidOf(1), "bluestore", "/dev/sdc", "/dev/sdf2"});
+    AddOsd({"ceph-2", FsidOf(2), "filestore", "/dev/sdd1", ""});
+    AddOsd({"ceph-3.old", FsidOf(3), "bluestore", "/dev/sde", "/dev/sdf3"});
+    AddOsd({"ceph-4", FsidOf(4).substr(1), "bluestore", "", ""});
+    AddOsd({".ceph-5", FsidOf(5), "bluestore", "/dev/sdb", "/dev/sdf1"});
+    EXPECT_EQ(CycleLines(RunOneCycle()), (std::vector<std::string>{
+                                             "WARNING fsidlen error:36",
+                                             "WARNING fsidlen error:36",
+                                             "WARNING reject dangerous cmd:\"cat /var/lib/ceph/osd/ceph-3.old/type\" ",
+                                         }));
+    EXPECT_EQ(PvsCalls(), 12 + 1);  // one listing per name, one VG query for sdb
+    EXPECT_EQ(CatCalls(), 3);       // ceph-0, ceph-1, ceph-2; never ceph-3.old
+}
+
+TEST_F(InventorySystemTest, ShellCharactersInOsdNameStartNoShell)
+{
+    Disks({{"sdc"}, {"sdd"}});
+    AddOsd({"ceph-9;cat", FsidOf(9), "bluestore", "/dev/sdc", "/dev/sdd"});
+    AddOsd({"$(cat)", FsidOf(8), "bluestore", "/dev/sdd", "/dev/sdc"});
+    EXPECT_EQ(CycleLines(RunOneCycle()), (std::vector<std::string>{
+                                             "WARNING reject dangerous cmd:\"cat /var/lib/ceph/osd/$(cat)/type\" ",
+                                             "WARNING reject dangerous cmd:\"cat /var/lib/ceph/osd/ceph-9;cat/type\" ",
+                                         }));
+    EXPECT_EQ(PvsCalls(), 2);
+    EXPECT_EQ(CatCalls(), 0);
+}
+
+TEST_F(InventorySystemTest, QuietWhenThereIsNothingOrNoLvm)
+{
+    const struct {
+        const char *what;
+        bool osd;
+        int pvsCalls;
+    } rows[] = {
+        {"no OSD directory", false, 0},
+        {"no pvs command", true, 0},
+    };
+    for (const auto &row : rows) {
+        Reset();
+        Disks({{"sdb", {"sdb1"}}});
+        unlink((std::string(kBinDir) + "/pvs").c_str());
+        if (row.osd) AddOsd({"ceph-0", FsidOf(0), "bluestore", "/dev/sdb", ""});
+        EXPECT_TRUE(CycleLines(RunOneCycle()).empty()) << row.what;
+        EXPECT_EQ(PvsCalls(), row.pvsCalls) << row.what;
+        EXPECT_EQ(CatCalls(), row.osd ? 1 : 0) << row.what;
+    }
+}
+
+TEST_F(InventorySystemTest, UnreadableOsdDirectoryFailsTheCycle)
+{
+    Disks({{"sdb"}});
+    MakeDirs("/var/lib/ceph");
+    WriteFile("/var/lib/ceph/osd", "");
+    EXPECT_EQ(CycleLines(RunOneCycle()), std::vector<std::string>{"ERROR opendir error:/var/lib/ceph/osd"});
+    EXPECT_EQ(PvsCalls() + CatCalls(), 0);
+}
