@@ -87,9 +87,7 @@ TEST_F(ValgrindTest, OneCyclePerInventoryStateIsClean)
              MakeDirs("/var/lib/ceph/osd/ceph-0/type");
          }},
         {"pvs prints random bytes",
-         [] { WriteFile(std::string(kBinDir) + "/pvs", "#!/bin/sh
-head -c 20000 /dev/urandom
-", 0755); }},
+         [] { WriteFile(std::string(kBinDir) + "/pvs", "#!/bin/sh\nhead -c 20000 /dev/urandom\n", 0755); }},
         {"block link loops, block.db dangles, new OSD",
          [] {
              AddOsd({"ceph-4", FsidOf(4), "bluestore", "/var/lib/ceph/osd/ceph-4/block", "/dev/sdq1"});
