@@ -23,7 +23,8 @@ need_packages() {
 
 # The packages every build needs.
 need_build_packages() {
-    need_packages cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+    need_packages cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
+        sdparm sg3-utils hdparm
 }
 
 # build_preset NAME: configures and builds one CMake preset.

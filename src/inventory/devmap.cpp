@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,12 +122,14 @@ static bool ReadLinkText(const char *path, MapBuffer *target)
     return true;
 }
 
-// True when one '/'-separated component of the link text equals key.
-static bool LinkNamesKey(const char *linkText, const char *key)
+// True when one '/'-separated component of text equals key, or, when disk is
+// given, names that whole disk or one of its partitions.
+static bool TextNames(const char *text, const char *key, const char *disk)
 {
     MapBuffer work;
+    MapBuffer name;
     Clear(&work);
-    if (strncpy_s(work.text, sizeof(work.text), linkText, sizeof(work.text) - 1) != BC_OK) {
+    if (strncpy_s(work.text, sizeof(work.text), text, sizeof(work.text) - 1) != BC_OK) {
         return false;
     }
     char *context = nullptr;
@@ -134,8 +137,38 @@ static bool LinkNamesKey(const char *linkText, const char *key)
         if (strcmp(part, key) == 0) {
             return true;
         }
+        Clear(&name);
+        if (disk != nullptr && CheckDevName(part, name.text, sizeof(name.text)) == 1 &&
+            StripPartition(name.text, static_cast<uint32_t>(strlen(name.text))) == 1 && strcmp(name.text, disk) == 0) {
+            return true;
+        }
     }
     return false;
+}
+
+// True when the link at path names key by its own text or by where it
+// finally leads: a link through /dev/disk/by-partuuid/... names the
+// partition only once resolved.
+static bool LinkNames(const char *path, const char *linkText, const char *key, const char *disk)
+{
+    if (TextNames(linkText, key, disk)) {
+        return true;
+    }
+    char resolved[PATH_MAX];
+    (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
+    return realpath(path, resolved) != nullptr && TextNames(resolved, key, disk);
+}
+
+// True when block.db lies where block was found: the same volume group, or,
+// for a device-name key, the same whole disk. Such a database is not on
+// another device, whatever its link text says.
+static bool DbBesideBlock(const char *dbPath, const char *dbText, const char *key)
+{
+    MapBuffer disk;
+    Clear(&disk);
+    bool keyIsDisk = CheckDevName(key, disk.text, sizeof(disk.text)) == 1 &&
+                     StripPartition(disk.text, static_cast<uint32_t>(strlen(disk.text))) == 1;
+    return LinkNames(dbPath, dbText, key, keyIsDisk ? disk.text : nullptr);
 }
 
 static int32_t OsdTypeCode(const char *line)
@@ -185,7 +218,8 @@ static bool MatchOsd(const char *osdName, const char *key, DevMapEntry *entry)
         WriteLog(LOG_ERROR, "sprintf_s error:%s/%s/block\n", OSD_DIR, osdName);
         return false;
     }
-    if (access(path.text, F_OK) != 0 || !ReadLinkText(path.text, &block) || !LinkNamesKey(block.text, key)) {
+    if (access(path.text, F_OK) != 0 || !ReadLinkText(path.text, &block) ||
+        !LinkNames(path.text, block.text, key, nullptr)) {
         return false;
     }
     Clear(&path);
@@ -196,7 +230,7 @@ static bool MatchOsd(const char *osdName, const char *key, DevMapEntry *entry)
     if (access(path.text, F_OK) != 0) {
         entry->separateDb = 0;
     } else if (ReadLinkText(path.text, &blockDb)) {
-        entry->separateDb = strcmp(block.text, blockDb.text) != 0 ? 1 : 0;
+        entry->separateDb = (strcmp(block.text, blockDb.text) != 0 && !DbBesideBlock(path.text, blockDb.text, key)) ? 1 : 0;
     } else {
         return false;
     }

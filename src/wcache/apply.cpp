@@ -1,6 +1,85 @@
-// PROVISIONAL stub until the apply pass lands.
+// The apply pass: every target disk met in /dev gets its volatile write cache
+// switched off, then a rescan so the kernel's view follows, then a flush.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "bounded/bounded.h"
+#include "inventory/inventory.h"
+#include "log/log.h"
 #include "wcache/wcache.h"
+
+namespace {
+
+constexpr size_t NAME_BUF_SIZE = 256;
+constexpr size_t RESOLVED_BUF_SIZE = 4096;
+static_assert(RESOLVED_BUF_SIZE >= PATH_MAX, "realpath needs PATH_MAX bytes");
+
+// Acts on one open disk; the caller closes fd.
+void SwitchOpenDisk(int fd, const char *name)
+{
+    int32_t rc = SetWce(fd, 0);
+    if (rc == -1) {
+        // The drive is already write-through; only a stale kernel view is left.
+        if (GetKernelWriteCache(name) == KERNEL_WC_BACK) {
+            RescanDevice(name);
+        }
+        return;
+    }
+    if (rc != 0) {
+        WriteLog(LOG_ERROR, "change config of %s failed\n", name);
+        return;
+    }
+    WriteLog(LOG_INFO, "change config of %s succeed\n", name);
+    RescanDevice(name);
+    WriteLog(LOG_INFO, "sync device %s return %d\n", name, SyncDevice(fd));
+}
+
+void VisitEntry(const struct dirent *entry)
+{
+    char name[NAME_BUF_SIZE];
+    char path[NAME_BUF_SIZE];
+    char resolved[RESOLVED_BUF_SIZE];
+    memset_s(path, sizeof(path), 0, sizeof(path));
+    memset_s(name, sizeof(name), 0, sizeof(name));
+    memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
+    if (CheckDevName(entry->d_name, name, sizeof(name)) != 1 ||
+        StripPartition(name, static_cast<uint32_t>(strlen(name))) != 1) {
+        return;
+    }
+    if (GetKernelWriteCache(name) == KERNEL_WC_THROUGH || IsTargetDevice(name) != 1) {
+        return;
+    }
+    if (snprintf_s(path, sizeof(path), sizeof(path) - 1, "/dev/%s", name) < 0 ||
+        realpath(path, resolved) == nullptr) {
+        return;
+    }
+    int fd = open(resolved, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        WriteLog(LOG_ERROR, "open %s failed\n", resolved);
+        return;
+    }
+    SwitchOpenDisk(fd, name);
+    close(fd);
+}
+
+}  // namespace
 
 void ApplyWriteCachePolicy(void)
 {
+    DIR *dir = opendir("/dev");
+    if (dir == nullptr) {
+        WriteLog(LOG_ERROR, "open directory failed\n");
+        return;
+    }
+    for (struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+        if (entry->d_type == DT_BLK) {
+            VisitEntry(entry);
+        }
+    }
+    closedir(dir);
 }

@@ -294,6 +294,33 @@ std::string DaemonPath()
     return ZARVEL_DAEMON_PATH;
 }
 
+std::vector<std::string> DriveCommands(const std::string &disk)
+{
+    return LogLines(std::string(kSandboxDir) + "/drives/" + disk + ".cmds");
+}
+
+int DriveWce(const std::string &disk)
+{
+    std::string dir = std::string(kSandboxDir) + "/drives/";
+    std::string state = ReadFile(dir + disk + ".state");
+    if (!state.empty()) {
+        return atoi(state.c_str());
+    }
+    std::string description = " " + ReadFile(dir + disk);
+    size_t at = description.find(" wce=");
+    return at == std::string::npos ? 1 : atoi(description.c_str() + at + 5);
+}
+
+RunOptions WithDrives(RunOptions opts)
+{
+#ifdef ZARVEL_DRIVE_LIB
+    opts.env.push_back(std::string("LD_PRELOAD=") + ZARVEL_DRIVE_LIB);
+#endif
+    // The sanitized daemon would refuse a preloaded library ahead of its runtime.
+    opts.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    return opts;
+}
+
 Process Start(const std::vector<std::string> &argv, const RunOptions &opts)
 {
     int pipeFds[2];

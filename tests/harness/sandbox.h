@@ -106,6 +106,18 @@ Exit RunOneCycle(const RunOptions &opts = {});
 
 std::string DaemonPath();
 
+// ---- emulated drives (tests/drive) ------------------------------------------
+// A Disk's drive description is whitespace-separated key=value words, for example
+// "personality=sas wce=1 hdio=enotty reject=55 fault=timeout:35".
+// Commands the drive of disk received, in order: CDB bytes in hex, followed
+// by " > " and the parameter data for commands that send data; "hdio N" for
+// an HDIO_SET_WCACHE request.
+std::vector<std::string> DriveCommands(const std::string &disk);
+// The drive's WCE now (its description's value until a command changed it).
+int DriveWce(const std::string &disk);
+// opts with the emulated drive preloaded into the child.
+RunOptions WithDrives(RunOptions opts = {});
+
 }  // namespace sandbox
 
 // Base for tests that touch the sandboxed trees: each test starts empty.

@@ -31,6 +31,7 @@ struct MapCase {
     std::map<std::string, std::string> expect;  // "separateDb/osdType"; unlisted names "0/65535"
     int children;                               // processes the build starts
     std::vector<std::string> log;               // lines written to the log
+    Files links;                                // extra symbolic links, path and target
 };
 
 const std::string kDir = "/var/lib/ceph/osd/";
@@ -57,6 +58,10 @@ protected:
         for (const auto &[path, content] : c.files) {
             MakeDirs(path.substr(0, path.rfind('/')));
             WriteFile(path, content);
+        }
+        for (const auto &[path, target] : c.links) {
+            MakeDirs(path.substr(0, path.rfind('/')));
+            ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
         }
     }
 
@@ -99,6 +104,15 @@ TEST_F(DevMapTest, NamesTiedToOsds)
         {"block.db absent", {{"sdc"}}, {Bluestore("ceph-0", 0, "/dev/sdc", "")}, {}, {}, {{"sdc", "0/3"}}, 2, {}},
         {"block.db on the same target", {{"sdc"}}, {Bluestore("ceph-0", 0, "/dev/sdc", "/dev/sdc")}, {}, {},
          {{"sdc", "0/3"}}, 2, {}},
+        {"block.db in the volume group of block is not separate", {{"sdb"}},
+         {Bluestore("ceph-0", 0, lv, "/dev/ceph-a/osd-db-1")}, {{"sdb", "ceph-a"}},
+         {{lv, ""}, {"/dev/ceph-a/osd-db-1", ""}}, {{"sdb", "0/3"}}, 1 + 1 + 1, {}},
+        {"block.db on another partition of the same disk is not separate", {{"sdc", {"sdc1", "sdc2"}}},
+         {Bluestore("ceph-0", 0, "/dev/sdc1", "/dev/sdc2")}, {}, {}, {{"sdc1", "0/3"}}, 3 + 1, {}},
+        {"block through a by-partuuid link is found once resolved", {{"sdc", {"sdc1"}}, {"sdd"}},
+         {Bluestore("ceph-0", 0, "/dev/disk/by-partuuid/5e1f", "/dev/disk/by-partuuid/77aa")}, {}, {},
+         {{"sdc1", "1/3"}}, 3 + 1, {},
+         {{"/dev/disk/by-partuuid/5e1f", "../../sdc1"}, {"/dev/disk/by-partuuid/77aa", "../../sdd"}}},
         {"block.db dangling counts as absent", {{"sdc"}}, {Bluestore("ceph-0", 0, "/dev/sdc", "/dev/sdq")}, {}, {},
          {{"sdc", "0/3"}}, 2, {}},
         {"filestore", {{"sdc"}, {"sdd"}}, {Osd{"ceph-0", FsidOf(0), "filestore", "/dev/sdc", "/dev/sdd"}}, {}, {},

@@ -1,0 +1,221 @@
+// The Caching mode page: MODE SENSE with two-pass length discovery, the WCE
+// reading, and MODE SELECT of fetched mode data.
+#include <scsi/sg.h>
+
+#include <cstdlib>
+
+#include "bounded/bounded.h"
+#include "log/log.h"
+#include "wcache/issue.h"
+#include "wcache/wcache.h"
+
+namespace {
+
+constexpr uint8_t MODE_SENSE6 = 0x1a;
+constexpr uint8_t MODE_SENSE10 = 0x5a;
+constexpr uint8_t MODE_SELECT6 = 0x15;
+constexpr uint8_t MODE_SELECT10 = 0x55;
+constexpr uint8_t MODE_SELECT_PF = 0x10;
+constexpr uint8_t CACHING_PAGE[2] = {0x08, 0x00};
+constexpr uint32_t CACHING_PAGE_LEN = 20;
+constexpr uint8_t WCE_BIT = 0x04;
+constexpr uint8_t PAGE_PS_BIT = 0x80;
+
+// What tells the two header forms apart.
+struct HeaderForm {
+    int32_t useTenByte;
+    uint32_t headerLen;  // also the first-pass allocation length
+};
+constexpr HeaderForm FORM10 = {1, 8};
+constexpr HeaderForm FORM6 = {0, 4};
+
+uint32_t TotalLength(const uint8_t *data, const HeaderForm &form)
+{
+    if (form.useTenByte == 1) {
+        return ((static_cast<uint32_t>(data[0]) << 8) | data[1]) + 2;
+    }
+    return static_cast<uint32_t>(data[0]) + 1;
+}
+
+uint32_t BlockDescriptorLength(const uint8_t *data, const HeaderForm &form)
+{
+    if (form.useTenByte == 1) {
+        return (static_cast<uint32_t>(data[6]) << 8) | data[7];
+    }
+    return data[3];
+}
+
+// MODE SENSE may move fewer bytes than asked and still succeed, so a buffer
+// is always zeroed: nothing of an earlier heap user is ever parsed or sent.
+uint8_t *AllocateCleared(uint32_t len)
+{
+    uint8_t *buffer = static_cast<uint8_t *>(malloc(len));
+    if (buffer == nullptr) {
+        WriteLog(LOG_ERROR, "malloc memory failed!\n");
+        return nullptr;
+    }
+    memset_s(buffer, len, 0, len);
+    return buffer;
+}
+
+int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buffer, uint32_t len,
+                  const HeaderForm &form)
+{
+    ModeBuffer modeBuffer = {len, buffer};
+    return ModeSense(fd, pageControl, page, &modeBuffer, form.useTenByte);
+}
+
+int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
+                    uint32_t *outLength, const HeaderForm &form)
+{
+    uint8_t *header = AllocateCleared(form.headerLen);
+    if (header == nullptr) {
+        return 1;
+    }
+    if (SenseInto(fd, pageControl, page, header, form.headerLen, form) != 0) {
+        WriteLog(LOG_ERROR, "get mode parameter header failed!\n");
+        free(header);
+        return 1;
+    }
+    uint32_t allocated = TotalLength(header, form);
+    free(header);
+    if (allocated > MODE_DATA_MAX) {
+        WriteLog(LOG_ERROR, "bufferLen exceeds: %d!\n", static_cast<int>(allocated));
+        return 1;
+    }
+    uint8_t *buffer = AllocateCleared(allocated);
+    if (buffer == nullptr) {
+        return 1;
+    }
+    if (SenseInto(fd, pageControl, page, buffer, allocated, form) != 0) {
+        WriteLog(LOG_ERROR, "get mode parameter list failed!\n");
+        free(buffer);
+        return 1;
+    }
+    // Mode data that grew between the two commands was cut at the allocation
+    // length; the length we hand on never reaches past the buffer.
+    uint32_t total = TotalLength(buffer, form);
+    if (total > allocated) {
+        total = allocated;
+    }
+    if (total <= form.headerLen) {
+        WriteLog(LOG_WARNING, "bufferLen invalied!\n");
+        free(buffer);
+        return 1;
+    }
+    *outBuffer = buffer;
+    *outLength = total;
+    return 0;
+}
+
+// Offset of the Caching page in fetched mode data, or 0 when the 20-byte page
+// does not fit in its total length.
+uint32_t CachingPageOffset(const uint8_t *data, uint32_t total, const HeaderForm &form)
+{
+    uint32_t offset = form.headerLen + BlockDescriptorLength(data, form);
+    return total >= offset + CACHING_PAGE_LEN ? offset : 0;
+}
+
+int32_t ReadWceIn(int fd, int32_t pageControl, uint32_t *wceValue, const HeaderForm &form)
+{
+    uint8_t *data = nullptr;
+    uint32_t total = 0;
+    int32_t rc = form.useTenByte == 1 ? GetModePage10(fd, pageControl, CACHING_PAGE, &data, &total)
+                                      : GetModePage6(fd, pageControl, CACHING_PAGE, &data, &total);
+    if (rc != 0) {
+        return 1;
+    }
+    uint32_t offset = CachingPageOffset(data, total, form);
+    if (offset != 0) {
+        *wceValue = (data[offset + 2] & WCE_BIT) != 0 ? 1 : 0;
+    }
+    free(data);
+    return offset != 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *modeBuffer,
+                  int32_t useTenByte)
+{
+    uint8_t cdb[10];
+    memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
+    uint32_t len = modeBuffer->bufferLen;
+    cdb[2] = static_cast<uint8_t>(((pageControl & 0x03) << 6) | page[0]);
+    cdb[3] = page[1];
+    ScsiCommand cmd = {cdb, 6, SG_DXFER_FROM_DEV, modeBuffer->modeData, len, 0};
+    if (useTenByte == 1) {
+        cdb[0] = MODE_SENSE10;
+        cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
+        cdb[8] = static_cast<uint8_t>(len & 0xff);
+        cmd.cdbLen = 10;
+    } else {
+        cdb[0] = MODE_SENSE6;
+        cdb[4] = static_cast<uint8_t>(len & 0xff);
+    }
+    return IssueCommand(fd, &cmd);
+}
+
+int32_t GetModePage10(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
+                      uint32_t *outLength)
+{
+    return GetModePage(fd, pageControl, page, outBuffer, outLength, FORM10);
+}
+
+int32_t GetModePage6(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
+                     uint32_t *outLength)
+{
+    return GetModePage(fd, pageControl, page, outBuffer, outLength, FORM6);
+}
+
+int32_t GetWce(int fd, int32_t pageControl, uint32_t *wceValue)
+{
+    if (wceValue == nullptr) {
+        WriteLog(LOG_ERROR, "point error, wceValue:%p", static_cast<void *>(wceValue));
+        return 1;
+    }
+    if (ReadWceIn(fd, pageControl, wceValue, FORM10) == 0) {
+        return 0;
+    }
+    return ReadWceIn(fd, pageControl, wceValue, FORM6);
+}
+
+uint8_t *CachingPageIn(uint8_t *data, uint32_t total, int32_t useTenByte)
+{
+    uint32_t offset = CachingPageOffset(data, total, useTenByte == 1 ? FORM10 : FORM6);
+    return offset != 0 ? data + offset : nullptr;
+}
+
+int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuffer *modeBuffer,
+                      int32_t useTenByte)
+{
+    uint8_t wanted = wantedWce != 0 ? WCE_BIT : 0;
+    if ((cachingPage[2] & WCE_BIT) == wanted) {
+        return -1;
+    }
+    cachingPage[2] = static_cast<uint8_t>((cachingPage[2] & ~WCE_BIT) | wanted);
+    // MODE DATA LENGTH, the device-specific parameter (WP, DPOFUA) and the
+    // page's PS bit are reserved in MODE SELECT; strict targets refuse them set.
+    cachingPage[0] = static_cast<uint8_t>(cachingPage[0] & ~PAGE_PS_BIT);
+    uint8_t *data = modeBuffer->modeData;
+    uint32_t len = modeBuffer->bufferLen;
+    uint8_t cdb[10];
+    memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
+    cdb[1] = MODE_SELECT_PF;
+    ScsiCommand cmd = {cdb, 6, SG_DXFER_TO_DEV, data, len, 0};
+    if (useTenByte == 1) {
+        data[0] = 0;
+        data[1] = 0;
+        data[3] = 0;
+        cdb[0] = MODE_SELECT10;
+        cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
+        cdb[8] = static_cast<uint8_t>(len & 0xff);
+        cmd.cdbLen = 10;
+    } else {
+        data[0] = 0;
+        data[2] = 0;
+        cdb[0] = MODE_SELECT6;
+        cdb[4] = static_cast<uint8_t>(len & 0xff);
+    }
+    return IssueCommand(fd, &cmd) == 0 ? 0 : 1;
+}

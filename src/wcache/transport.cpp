@@ -1,0 +1,80 @@
+// The one place that knows the kernel's SCSI generic header: SendSgIo turns
+// an SgRequest into sg_io_hdr, issues SG_IO and reduces the outcome to 0/1.
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+
+#include "bounded/bounded.h"
+#include "log/log.h"
+#include "wcache/issue.h"
+#include "wcache/wcache.h"
+
+namespace {
+
+constexpr unsigned DRIVER_STATUS_MASK = 0x0f;
+constexpr unsigned DRIVER_SENSE_CODE = 0x08;
+// STATUS of the ATA Status Return descriptor when it is the first descriptor
+// of descriptor-format sense data; ERR is bit 0, DRQ bit 3.
+constexpr int ATA_STATUS_BYTE = 21;
+constexpr uint8_t ATA_ERR_OR_DRQ = 0x09;
+
+// CK_COND makes every ATA pass-through command end in CHECK CONDITION, so
+// for those the drive's own status decides, not the SCSI status.
+bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t checkAtaStatus)
+{
+    if ((checkAtaStatus & 1) == 0 || (hdr->driver_status & DRIVER_STATUS_MASK) != DRIVER_SENSE_CODE) {
+        return false;
+    }
+    if (request->sense == nullptr || (request->senseLen & 0xff) <= ATA_STATUS_BYTE) {
+        return false;
+    }
+    return (request->sense[ATA_STATUS_BYTE] & ATA_ERR_OR_DRQ) == 0;
+}
+
+}  // namespace
+
+int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
+{
+    sg_io_hdr_t hdr;
+    memset_s(&hdr, sizeof(hdr), 0, sizeof(hdr));
+    hdr.interface_id = 'S';
+    hdr.dxfer_direction = request->direction;
+    hdr.cmd_len = static_cast<unsigned char>(request->cdbLen & 0xff);
+    hdr.mx_sb_len = static_cast<unsigned char>(request->senseLen & 0xff);
+    hdr.dxfer_len = request->dataLen;
+    hdr.dxferp = request->data;
+    hdr.cmdp = request->cdb;
+    hdr.sbp = request->sense;
+    hdr.timeout = request->timeout != 0 ? request->timeout : SG_DEFAULT_TIMEOUT_MS;
+
+    int rc = ioctl(fd, SG_IO, &hdr);
+    if (rc < 0) {
+        WriteLog(LOG_ERROR, "send sg IO failed %d.\n", rc);
+        return 1;
+    }
+    unsigned driverLow = hdr.driver_status & DRIVER_STATUS_MASK;
+    if (hdr.masked_status == 0 && hdr.host_status == 0 && driverLow == 0) {
+        return 0;
+    }
+    if (AtaStatusIsClean(&hdr, request, checkAtaStatus)) {
+        return 0;
+    }
+    WriteLog(LOG_WARNING, "SG IO excute failed %d %d %d.\n", hdr.masked_status, hdr.host_status,
+             static_cast<int>(driverLow));
+    return 1;
+}
+
+int32_t IssueCommand(int fd, const ScsiCommand *cmd)
+{
+    SgRequest request;
+    uint8_t sense[SENSE_LEN];
+    memset_s(&request, sizeof(request), 0, sizeof(request));
+    memset_s(sense, sizeof(sense), 0, sizeof(sense));
+    request.cdb = cmd->cdb;
+    request.cdbLen = cmd->cdbLen;
+    request.direction = cmd->direction;
+    request.data = cmd->data;
+    request.dataLen = cmd->dataLen;
+    request.sense = sense;
+    request.senseLen = SENSE_LEN;
+    return SendSgIo(fd, &request, cmd->checkAtaStatus);
+}

@@ -1,0 +1,288 @@
+// Interposes open/close/ioctl/write so that /dev/sd* nodes with a drive file
+// under /var/lib/zarvel-sandbox/drives behave as disks behind the sd driver:
+// SG_IO and HDIO_SET_WCACHE reach the drive model, and writing "1" to
+// /sys/block/<disk>/device/rescan refreshes queue/write_cache from the WCE,
+// as the kernel does. Every command is appended to drives/<disk>.cmds in hex.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/hdreg.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "drive_model.h"
+
+namespace {
+
+const std::string kDrives = "/var/lib/zarvel-sandbox/drives/";
+
+template <typename F>
+F Real(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+std::map<int, std::string> &DiskFds() { static std::map<int, std::string> m; return m; }
+std::map<int, std::string> &RescanFds() { static std::map<int, std::string> m; return m; }
+unsigned g_lastTimeout = 0;
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void Spill(const std::string &path, const std::string &text, bool append)
+{
+    std::ofstream out(path, append ? std::ios::app : std::ios::trunc);
+    out << text;
+}
+
+bool HasDrive(const std::string &disk)
+{
+    return access((kDrives + disk).c_str(), F_OK) == 0;
+}
+
+// "/dev/sdc2" -> "sdc" when that disk has a drive file; "" otherwise.
+std::string DiskOfNode(const char *path)
+{
+    if (path == nullptr || strncmp(path, "/dev/sd", 7) != 0) {
+        return "";
+    }
+    std::string name = path + 5;
+    size_t letters = name.find_first_not_of("abcdefghijklmnopqrstuvwxyz", 2);
+    std::string disk = name.substr(0, letters);
+    if (disk.size() < 3 || name.find_first_not_of("0123456789", disk.size()) != std::string::npos) {
+        return "";
+    }
+    return HasDrive(disk) ? disk : "";
+}
+
+std::string DiskOfRescan(const char *path)
+{
+    const char *prefix = "/sys/block/", *suffix = "/device/rescan";
+    std::string p = path != nullptr ? path : "";
+    if (p.rfind(prefix, 0) != 0 || p.size() <= strlen(prefix) + strlen(suffix) ||
+        p.compare(p.size() - strlen(suffix), std::string::npos, suffix) != 0) {
+        return "";
+    }
+    std::string disk = p.substr(strlen(prefix), p.size() - strlen(prefix) - strlen(suffix));
+    return HasDrive(disk) ? disk : "";
+}
+
+struct Loaded {
+    drive::Profile profile;
+    drive::State state;
+};
+
+Loaded Load(const std::string &disk)
+{
+    Loaded d;
+    drive::ParseProfile(Slurp(kDrives + disk), &d.profile);
+    d.state.wce = d.profile.wce;
+    std::stringstream in(Slurp(kDrives + disk + ".state"));
+    in >> d.state.wce >> d.state.senses;
+    return d;
+}
+
+void Save(const std::string &disk, const drive::State &state)
+{
+    Spill(kDrives + disk + ".state", std::to_string(state.wce) + " " + std::to_string(state.senses) + "\n", false);
+}
+
+std::string Hex(const uint8_t *bytes, size_t n)
+{
+    std::string out;
+    char b[4];
+    for (size_t i = 0; i < n; ++i) {
+        snprintf(b, sizeof(b), i == 0 ? "%02x" : " %02x", bytes[i]);
+        out += b;
+    }
+    return out;
+}
+
+int SgIo(const std::string &disk, sg_io_hdr_t *h)
+{
+    if (h->interface_id != 'S' || h->cmdp == nullptr || h->cmd_len == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    g_lastTimeout = h->timeout;
+    Loaded d = Load(disk);
+    std::vector<uint8_t> cdb(h->cmdp, h->cmdp + h->cmd_len), out;
+    std::string line = Hex(cdb.data(), cdb.size());
+    if (h->dxfer_direction == SG_DXFER_TO_DEV && h->dxferp != nullptr) {
+        const uint8_t *p = static_cast<const uint8_t *>(h->dxferp);
+        out.assign(p, p + h->dxfer_len);
+        line += " > " + Hex(out.data(), out.size());
+    }
+    Spill(kDrives + disk + ".cmds", line + "\n", true);
+    drive::Completion c = drive::Execute(d.profile, &d.state, cdb, out);
+    Save(disk, d.state);
+    if (c.ioctlFails) {
+        errno = EIO;
+        return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+    size_t moved = 0;
+    if (h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp != nullptr) {
+        moved = std::min<size_t>(c.dataIn.size(), h->dxfer_len);
+        if (moved > 0) {
+            memcpy(h->dxferp, c.dataIn.data(), moved);
+        }
+    } else if (h->dxfer_direction == SG_DXFER_TO_DEV) {
+        moved = h->dxfer_len;
+    }
+    h->resid = static_cast<int>(h->dxfer_len - moved);
+    h->status = c.status;
+    h->masked_status = static_cast<unsigned char>(c.status >> 1);
+    h->msg_status = 0;
+    h->host_status = c.host;
+    h->driver_status = c.status == 0x02 ? 0x08 : 0;  // DRIVER_SENSE
+    h->sb_len_wr = static_cast<unsigned char>(std::min<size_t>(c.sense.size(), h->mx_sb_len));
+    if (h->sbp != nullptr && h->sb_len_wr > 0) {
+        memcpy(h->sbp, c.sense.data(), h->sb_len_wr);
+    }
+    h->duration = static_cast<unsigned>(c.delayMs);
+    h->info = (c.status | c.host) != 0 ? SG_INFO_CHECK : 0;
+    return 0;
+}
+
+// Modern kernels refuse HDIO_SET_WCACHE on sd disks (ENOTTY or EINVAL).
+int HdioSetWcache(const std::string &disk, unsigned long value)
+{
+    Loaded d = Load(disk);
+    Spill(kDrives + disk + ".cmds", "hdio " + std::to_string(value) + "\n", true);
+    if (d.profile.hdio == "ok" || d.profile.hdio == "noop") {
+        if (d.profile.hdio == "ok" && value <= 1) {
+            d.state.wce = static_cast<int>(value);
+            Save(disk, d.state);
+        }
+        return 0;
+    }
+    errno = d.profile.hdio == "einval" ? EINVAL : ENOTTY;
+    return -1;
+}
+
+int Track(int fd, const char *path)
+{
+    if (fd >= 0) {
+        std::string disk = DiskOfRescan(path);
+        if (!disk.empty()) {
+            RescanFds()[fd] = disk;
+        }
+    }
+    return fd;
+}
+
+// A node without a driver cannot be opened; O_PATH gives a descriptor that
+// still fstat()s as the block device.
+int OpenAt(int dirfd, const char *path, int flags, mode_t mode)
+{
+    static auto realOpenAt = Real<int (*)(int, const char *, int, ...)>("openat");
+    std::string disk = DiskOfNode(path);
+    if (disk.empty()) {
+        return Track(realOpenAt(dirfd, path, flags, mode), path);
+    }
+    int fd = realOpenAt(dirfd, path, O_PATH | (flags & O_CLOEXEC));
+    if (fd >= 0) {
+        DiskFds()[fd] = disk;
+    }
+    return fd;
+}
+
+mode_t ModeArg(int flags, va_list ap)
+{
+    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(ap, int)) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = ModeArg(flags, ap);
+    va_end(ap);
+    return OpenAt(AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dirfd, const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = ModeArg(flags, ap);
+    va_end(ap);
+    return OpenAt(dirfd, path, flags, mode);
+}
+
+// Same functions under their large-file names.
+int open64(const char *path, int flags, ...) __attribute__((alias("open")));
+int openat64(int dirfd, const char *path, int flags, ...) __attribute__((alias("openat")));
+
+int __open_2(const char *path, int flags) { return OpenAt(AT_FDCWD, path, flags, 0); }
+int __open64_2(const char *path, int flags) { return OpenAt(AT_FDCWD, path, flags, 0); }
+
+int close(int fd)
+{
+    static auto realClose = Real<int (*)(int)>("close");
+    DiskFds().erase(fd);
+    RescanFds().erase(fd);
+    return realClose(fd);
+}
+
+ssize_t write(int fd, const void *buf, size_t count)
+{
+    static auto realWrite = Real<ssize_t (*)(int, const void *, size_t)>("write");
+    auto it = RescanFds().find(fd);
+    if (it != RescanFds().end() && count > 0 && static_cast<const char *>(buf)[0] == '1') {
+        const std::string &disk = it->second;
+        Spill("/sys/block/" + disk + "/queue/write_cache",
+              Load(disk).state.wce != 0 ? "write back\n" : "write through\n", false);
+    }
+    return realWrite(fd, buf, count);
+}
+
+int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    static auto realIoctl = Real<int (*)(int, unsigned long, ...)>("ioctl");
+    va_list ap;
+    va_start(ap, request);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    auto it = DiskFds().find(fd);
+    if (it == DiskFds().end()) {
+        return realIoctl(fd, request, arg);
+    }
+    if (request == SG_IO) {
+        return SgIo(it->second, static_cast<sg_io_hdr_t *>(arg));
+    }
+    if (request == HDIO_SET_WCACHE) {
+        return HdioSetWcache(it->second, reinterpret_cast<unsigned long>(arg));
+    }
+    if (request == SG_GET_VERSION_NUM) {
+        *static_cast<int *>(arg) = 30527;
+        return 0;
+    }
+    errno = ENOTTY;
+    return -1;
+}
+
+// Timeout of the last SG_IO header the drive saw (in-process tests only).
+unsigned DriveLastTimeout(void) { return g_lastTimeout; }
+
+}  // extern "C"
