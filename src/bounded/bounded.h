@@ -43,7 +43,7 @@ inline int memcpy_s(void *dest, size_t destSize, const void *src, size_t count)
     if (__builtin_expect((dest != nullptr) & (src != nullptr) & (count - 1 < destSize) &
                              (destSize <= BC_MAX_SIZE) & (d - s >= count) & (s - d >= count),
                          1)) {
-        __builtin_memcpy(dest, src, count);
+        __builtin_memcpy(dest, src, count);  // NOLINT(clang-analyzer-unix.cstring.NullArg): tested above
         return BC_OK;
     }
     return BcMemcpyRules(dest, destSize, src, count);

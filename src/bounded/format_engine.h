@@ -85,7 +85,9 @@ inline bool PutText(FmtOut *out, const char *text, size_t n)
         out->room -= static_cast<int32_t>(n);
         return true;
     }
-    PutText(out, text, static_cast<size_t>(out->room));
+    for (; out->room > 0; --out->room) {  // the part that fits stays
+        *out->cur++ = *text++;
+    }
     return false;
 }
 

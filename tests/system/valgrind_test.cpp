@@ -1,5 +1,5 @@
 // The daemon under valgrind's memcheck, one cycle per run, over a sequence of
-// inventories: no leak, no invalid access, no descriptor left open. The daemon
+// ten inventories: no leak, no invalid access, no descriptor left open. The daemon
 // sleeps 600 s per cycle, so each state is one run; the multi-cycle table
 // handling runs under memcheck through the inventory unit tests instead.
 // Runs only when ZARVEL_VALGRIND is set (scripts/test.d/20-valgrind.sh).
@@ -78,6 +78,27 @@ TEST_F(ValgrindTest, OneCyclePerInventoryStateIsClean)
          [] {
              rename("/var/lib/ceph/osd", "/var/lib/ceph/away");
              WriteFile("/var/lib/ceph/osd", "");
+         }},
+        {"OSD directory back, one type file a directory",
+         [] {
+             unlink("/var/lib/ceph/osd");
+             rename("/var/lib/ceph/away", "/var/lib/ceph/osd");
+             unlink("/var/lib/ceph/osd/ceph-0/type");
+             MakeDirs("/var/lib/ceph/osd/ceph-0/type");
+         }},
+        {"pvs prints random bytes",
+         [] { WriteFile(std::string(kBinDir) + "/pvs", "#!/bin/sh\nhead -c 20000 /dev/urandom\n", 0755); }},
+        {"block link loops, block.db dangles, new OSD",
+         [] {
+             AddOsd({"ceph-4", FsidOf(4), "bluestore", "/var/lib/ceph/osd/ceph-4/block", "/dev/sdq1"});
+         }},
+        {"nine partitions appear", [] {
+             for (int i = 2; i <= 10; ++i) AddBlockNode("sdc" + std::to_string(i));
+         }},
+        {"every disk node gone", [] {
+             for (const std::string &name : DirOrder("/dev")) {
+                 if (name.rfind("sd", 0) == 0) unlink(("/dev/" + name).c_str());
+             }
          }},
     };
     std::vector<std::string> baseline;

@@ -1,0 +1,143 @@
+// Helpers shared by the fault tests (fault_*_test.cpp): one daemon run with
+// the checks every fault case makes, whatever the fault: the daemon reaches
+// its sleep with no descriptor of its own left open, stops on SIGTERM with
+// status 0 and its stop line, and leaves no process behind.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace fault {
+
+// Descriptors of pid above stderr, as "fd -> target", but for those it got
+// from this process (open here without close-on-exec).
+inline std::vector<std::string> ExtraFds(pid_t pid)
+{
+    std::vector<std::string> fds;
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    for (const std::string &name : sandbox::DirOrder(dir)) {
+        int fd = std::stoi(name);
+        int flags = fcntl(fd, F_GETFD);
+        if (fd > 2 && (flags < 0 || (flags & FD_CLOEXEC) != 0)) {
+            char target[512] = {};
+            ssize_t n = readlink((dir + "/" + name).c_str(), target, sizeof(target) - 1);
+            fds.push_back(name + " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0));
+        }
+    }
+    return fds;
+}
+
+// Processes whose parent is pid.
+inline std::vector<pid_t> Children(pid_t pid)
+{
+    std::vector<pid_t> kids;
+    for (const std::string &name : sandbox::DirOrder("/proc")) {
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string stat = sandbox::ReadFile("/proc/" + name + "/stat");
+        size_t close = stat.rfind(')');
+        if (close != std::string::npos && std::stoi(stat.substr(close + 4)) == pid) {
+            kids.push_back(std::stoi(name));
+        }
+    }
+    return kids;
+}
+
+// True once pid sleeps in its long wait between cycles; false when it ends
+// (or is a zombie) first. Looks at the time the sleep asks for, since an
+// emulated drive's delays sleep too, mid-cycle.
+inline bool WaitForServiceSleep(pid_t pid, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string proc = "/proc/" + std::to_string(pid);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string stat = sandbox::ReadFile(proc + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0) {
+            return false;
+        }
+        long nr = -1;
+        unsigned long arg[3] = {};
+        std::string call = sandbox::ReadFile(proc + "/syscall");
+        if (sscanf(call.c_str(), "%ld %lx %lx %lx", &nr, &arg[0], &arg[1], &arg[2]) == 4 &&
+            (nr == SYS_clock_nanosleep || nr == SYS_nanosleep)) {
+            struct timespec asked = {};
+            int fd = open((proc + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
+            off_t at = static_cast<off_t>(nr == SYS_nanosleep ? arg[0] : arg[2]);
+            bool longSleep = fd >= 0 && pread(fd, &asked, sizeof(asked), at) == sizeof(asked) && asked.tv_sec >= 60;
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            if (longSleep) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+struct Run {
+    bool slept = false;
+    double cycleSeconds = 0;          // start to the first sleep
+    std::vector<std::string> fds;     // left open at the sleep
+    sandbox::Exit exit;
+};
+
+// One cycle of the daemon, then SIGTERM; the test process adopts orphans so
+// that a child the daemon leaves behind is seen (and reaped) here.
+inline Run RunCycle(const sandbox::RunOptions &opts = {}, int timeoutMs = 120000)
+{
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    Run run;
+    auto start = std::chrono::steady_clock::now();
+    sandbox::Process proc = sandbox::StartDaemon(opts);
+    run.slept = WaitForServiceSleep(proc.pid, timeoutMs);
+    run.cycleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.fds = ExtraFds(proc.pid);
+    EXPECT_TRUE(Children(proc.pid).empty()) << "a child outlives its command";
+    run.exit = sandbox::Stop(proc, SIGTERM);
+    return run;
+}
+
+// The checks of every fault case.
+inline void ExpectOrderlyCycle(const Run &run)
+{
+    EXPECT_TRUE(run.slept) << "no sleep: hung or died in the cycle";
+    EXPECT_EQ(run.fds, std::vector<std::string>{}) << "descriptors left open";
+    EXPECT_TRUE(run.exit.exited) << "ended by signal " << run.exit.signal;
+    EXPECT_EQ(run.exit.status, 0);
+    EXPECT_EQ(Children(getpid()), std::vector<pid_t>{}) << "processes left behind";
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+}
+
+// A BlueStore OSD whose data is on the rotational disk (partition 1) and its
+// block.db on an SSD: the disk is a target, the SSD is not.
+inline void AddTarget(const std::string &disk, const std::string &drive, const std::string &ssd = "sdz",
+                      int osd = 0)
+{
+    sandbox::AddDisk({disk, {disk + "1"}, 1, "write back", drive});
+    if (!sandbox::Exists("/dev/" + ssd)) {
+        sandbox::AddDisk({ssd, {ssd + "1"}, 0, "write back", "personality=sata"});
+    }
+    sandbox::AddOsd({"ceph-" + std::to_string(osd), sandbox::FsidOf(osd), "bluestore", "/dev/" + disk + "1",
+                     "/dev/" + ssd + "1"});
+}
+
+}  // namespace fault

@@ -1,0 +1,166 @@
+// Bad inventory input: broken OSD directories, odd /dev entries, a "pvs" that
+// talks nonsense, and a fixture that changes under the daemon's feet. In every
+// case the daemon finishes its cycle in order and only the real target disk
+// (sdc) ever gets a command; the rotational disk sdd must never get one.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "fault.h"
+
+using namespace sandbox;
+
+namespace {
+
+constexpr const char *kOsd1 = "/var/lib/ceph/osd/ceph-1";
+
+void Osd1(const std::string &block, const std::string &blockDb, const std::string &type = "bluestore")
+{
+    AddOsd({"ceph-1", FsidOf(1), type, block, blockDb});
+}
+
+void Pvs(const std::string &script)
+{
+    WriteFile(std::string(kBinDir) + "/pvs", "#!/bin/sh\n" + script + "\n", 0755);
+}
+
+struct InventoryFault {
+    const char *name;
+    std::function<void()> make;
+    bool sdcSwitched;
+};
+void PrintTo(const InventoryFault &f, std::ostream *os) { *os << f.name; }
+
+const InventoryFault kFaults[] = {
+    {"block_link_dangles", [] { Osd1("/dev/sdq9", "/dev/sdz1"); }, true},
+    {"block_link_loops", [] { Osd1(std::string(kOsd1) + "/block", "/dev/sdz1"); }, true},
+    {"block_db_link_loops", [] { Osd1("/dev/sdd", std::string(kOsd1) + "/block.db"); }, true},
+    {"block_links_to_a_directory", [] { Osd1("/dev", "/dev/sdz1"); }, true},
+    {"block_link_of_refused_text", [] { Osd1("/dev/sdd;reboot", "/dev/sdz1"); }, true},
+    {"type_is_a_directory", [] { Osd1("/dev/sdd", "/dev/sdz1", ""); MakeDirs(std::string(kOsd1) + "/type"); }, true},
+    {"type_is_binary", [] { Osd1("/dev/sdd", "/dev/sdz1", std::string("blue\0store\xff", 11)); }, true},
+    {"type_is_huge", [] { Osd1("/dev/sdd", "/dev/sdz1", std::string(300000, 'b')); }, true},
+    {"fsid_is_a_directory", [] { MakeDirs(std::string(kOsd1) + "/fsid"); }, true},
+    {"fsid_is_binary", [] { AddOsd({"ceph-1", std::string(36, '\0'), "bluestore", "", ""}); }, true},
+    {"fsid_without_line_end_huge", [] { AddOsd({"ceph-1", std::string(1 << 20, 'f'), "bluestore", "", "", true}); },
+     true},
+    {"osd_entry_is_a_file", [] { WriteFile("/var/lib/ceph/osd/ceph-1", FsidOf(1) + "\n"); }, true},
+    {"pvs_fails", [] { Pvs("echo 'pvs: no' >&2; exit 5"); }, true},
+    {"pvs_missing", [] { Pvs("exit 127"); }, true},
+    {"pvs_prints_random_bytes", [] { Pvs("head -c 200000 /dev/urandom"); }, true},
+    {"pvs_prints_endless_line", [] { Pvs("head -c 100000 /dev/zero | tr '\\0' 'x'"); }, true},
+    // Every disk a physical volume of a group named after it: the key of sdc1
+    // becomes "ceph-sdc1", which its OSD's block link does not name.
+    {"pvs_claims_every_disk", [] {
+         Pvs("for d in sdc sdc1 sdd sdz sdz1; do echo \"  /dev/$d ceph-$d lvm2 a-- 1g 0\"; done; "
+             "[ $# -gt 0 ] && echo \"  ceph-${4#/dev/}\" && echo '  second line'");
+         Osd1("/dev/ceph-sdd/osd-block-1", "/dev/sdz1");
+     }, false},
+    {"pvs_vg_names_refused", [] {
+         Pvs("echo '  /dev/sdd x'; [ $# -gt 0 ] && echo '  vg;$(reboot)'");
+         Osd1("/dev/vg;$(reboot)/osd", "/dev/sdz1");
+     }, true},
+};
+
+class FaultInventoryTest : public SandboxTest, public ::testing::WithParamInterface<InventoryFault> {};
+
+TEST_P(FaultInventoryTest, OnlyTheTargetIsTouched)
+{
+    fault::AddTarget("sdc", "personality=sata");
+    AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
+    AddPvs({});
+    GetParam().make();
+    fault::Run run = fault::RunCycle(WithDrives());
+    fault::ExpectOrderlyCycle(run);
+    EXPECT_EQ(DriveWce("sdc"), GetParam().sdcSwitched ? 0 : 1) << ::testing::PrintToString(LogMessages());
+    EXPECT_EQ(DriveCommands("sdd"), std::vector<std::string>{});
+    EXPECT_EQ(DriveCommands("sdz"), std::vector<std::string>{});
+}
+INSTANTIATE_TEST_SUITE_P(Inventory, FaultInventoryTest, ::testing::ValuesIn(kFaults),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The cycle's own commands change the fixture: "cat" (run while the device
+// map is built) removes the target's nodes and OSD, or adds a new OSD and
+// disk. The apply pass then meets a /dev that no longer fits the map.
+struct MidCycle {
+    const char *name;
+    const char *mutation;  // shell run by the first "cat"
+};
+void PrintTo(const MidCycle &m, std::ostream *os) { *os << m.name; }
+
+const MidCycle kMidCycle[] = {
+    {"target_nodes_vanish", "rm -f /dev/sdc /dev/sdc1"},
+    {"target_osd_vanishes", "rm -rf /var/lib/ceph/osd/ceph-0"},
+    {"all_of_dev_vanishes", "rm -rf /dev/sd*"},
+    {"node_becomes_a_directory", "rm -f /dev/sdc && mkdir /dev/sdc"},
+    {"new_osd_and_disk_appear", "mkdir -p /var/lib/ceph/osd/ceph-7 && cp /var/lib/ceph/osd/ceph-0/fsid "
+                                "/var/lib/ceph/osd/ceph-7/ && ln -s /dev/sdd /var/lib/ceph/osd/ceph-7/block"},
+};
+
+class FaultMidCycleTest : public SandboxTest, public ::testing::WithParamInterface<MidCycle> {};
+
+TEST_P(FaultMidCycleTest, CycleEndsInOrder)
+{
+    fault::AddTarget("sdc", "personality=sata");
+    AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
+    AddPvs({});
+    std::string flag = std::string(kSandboxDir) + "/mutated";
+    WriteFile(std::string(kBinDir) + "/cat",
+              std::string("#!/bin/sh\n[ -e ") + flag + " ] || { touch " + flag + "; " + GetParam().mutation +
+                  "; }\nexec /bin/cat \"$@\"\n",
+              0755);
+    fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
+    EXPECT_TRUE(Exists(flag)) << "the mutation never ran";
+    EXPECT_EQ(DriveCommands("sdd"), std::vector<std::string>{});
+    fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));  // and the next cycle copes too
+    EXPECT_EQ(DriveCommands("sdd"), std::vector<std::string>{});
+}
+INSTANTIATE_TEST_SUITE_P(Inventory, FaultMidCycleTest, ::testing::ValuesIn(kMidCycle),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// OSD directories and disk nodes come and go without pause while the daemon
+// runs cycle after cycle, so that some refreshes see one set in their counting
+// pass and another in their filling pass.
+TEST_F(SandboxTest, FixtureFlickersDuringManyCycles)
+{
+    fault::AddTarget("sdc", "personality=sata");
+    AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
+    AddPvs({});
+    for (int i = 1; i < 40; ++i) {
+        AddOsd({"ceph-" + std::to_string(i), FsidOf(i), "bluestore", "", ""});
+    }
+    std::atomic<bool> stop{false};
+    std::thread flicker([&stop] {
+        for (unsigned n = 0; !stop; ++n) {
+            std::string osd = "/var/lib/ceph/osd/ceph-" + std::to_string(1 + n % 39);
+            rename(osd.c_str(), (osd + ".away").c_str());
+            rename((osd + ".away").c_str(), osd.c_str());
+            std::string node = "/dev/sdy" + std::string(1, static_cast<char>('a' + n % 26));
+            if (mknod(node.c_str(), S_IFBLK | 0600, makedev(60, 200 + n % 26)) != 0) {
+                unlink(node.c_str());
+            }
+            if (n % 64 == 0) {
+                rename("/var/lib/ceph/osd", "/var/lib/ceph/osd.away");
+                rename("/var/lib/ceph/osd.away", "/var/lib/ceph/osd");
+            }
+        }
+    });
+    constexpr int kRuns = 25;
+    for (int i = 0; i < kRuns; ++i) {
+        fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
+    }
+    stop = true;
+    flicker.join();
+    EXPECT_EQ(DriveCommands("sdd"), std::vector<std::string>{});
+    int races = 0;
+    for (const std::string &line : LogMessages()) {
+        races += line.find("get all fsid error") != std::string::npos ? 1 : 0;
+    }
+    RecordProperty("refreshes_that_met_a_race", races);
+    printf("%d of %d refreshes met an OSD set changed between their passes\n", races, kRuns);
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+// The log in trouble: whatever happens to /var/log, the daemon goes on with
+// its job (the target disk is still switched), says so on standard output,
+// and stops in order.
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "fault.h"
+
+using namespace sandbox;
+
+namespace {
+
+struct LogFault {
+    const char *name;
+    std::function<void()> make;
+    const char *notice;   // expected on standard output ("" = none)
+    bool fileHasStop;     // the stop line reaches /var/log/ceph-zarvel.log
+};
+void PrintTo(const LogFault &f, std::ostream *os) { *os << f.name; }
+
+constexpr const char *kLog = "/var/log/ceph-zarvel.log";
+
+void FillDisk()
+{
+    // A small file system of its own, filled up but for a few bytes.
+    ASSERT_EQ(mount("full", "/var/log", "tmpfs", MS_NOSUID, "size=16k"), 0);
+    WriteFile("/var/log/filler", std::string(12 * 1024, 'x'));
+    std::string more(512, 'y');
+    for (int i = 0; i < 16; ++i) {
+        int fd = open(("/var/log/filler" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644);
+        while (write(fd, more.data(), more.size()) > 0) {
+        }
+        close(fd);
+    }
+    WriteFile(kLog, "", 0644);
+}
+
+const LogFault kFaults[] = {
+    {"read_only_directory", [] { ASSERT_EQ(mount(nullptr, "/var/log", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0); },
+     "Open log file failed ", false},
+    {"file_system_full", FillDisk, "The Disk space is full, writed", false},
+    {"log_is_a_directory", [] { MakeDirs(kLog); }, "Open log file failed ", false},
+    {"log_is_a_symlink_loop", [] { ASSERT_EQ(symlink(kLog, kLog), 0); }, "Open log file failed ", false},
+    {"log_is_a_dangling_symlink", [] { ASSERT_EQ(symlink("/var/log/gone/x.log", kLog), 0); },
+     "Open log file failed ", false},
+    {"old_log_is_a_directory", [] {
+         WriteFile(kLog, std::string(4193281, 'x'));
+         MakeDirs(std::string(kLog) + ".old/keep");
+     }, "Open log file failed ", false},
+};
+
+class FaultLogTest : public SandboxTest, public ::testing::WithParamInterface<LogFault> {};
+
+TEST_P(FaultLogTest, DaemonKeepsWorking)
+{
+    fault::AddTarget("sdc", "personality=sata");
+    AddPvs({});
+    GetParam().make();
+    fault::Run run = fault::RunCycle(WithDrives());
+    fault::ExpectOrderlyCycle(run);
+    EXPECT_EQ(DriveWce("sdc"), 0) << "the disk must be switched all the same";
+    EXPECT_NE(run.exit.out.find(GetParam().notice), std::string::npos) << run.exit.out;
+    std::vector<std::string> log = LogMessages();
+    EXPECT_EQ(!log.empty() && log.back() == "INFO ceph zarvel stop", GetParam().fileHasStop);
+}
+INSTANTIATE_TEST_SUITE_P(Log, FaultLogTest, ::testing::ValuesIn(kFaults),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A file system that fills up in the middle of a run and frees again: the
+// lines written before and after are whole, and a later run logs normally.
+TEST_F(SandboxTest, LogRecoversAfterTheDiskFreesUp)
+{
+    fault::AddTarget("sdc", "personality=sata");
+    AddPvs({});
+    FillDisk();
+    fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
+    for (int i = 0; i < 16; ++i) {
+        unlink(("/var/log/filler" + std::to_string(i)).c_str());
+    }
+    fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
+    std::vector<std::string> log = LogMessages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.back(), "INFO ceph zarvel stop");
+    for (const std::string &line : LogLines()) {
+        EXPECT_EQ(line.back(), ']') << "a torn line: " << line;
+    }
+}
+
+}  // namespace
