@@ -14,7 +14,7 @@ int32_t SyncCache(int fd, int32_t useTenByte)
 {
     uint8_t cdb[16];
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
-    ScsiCommand cmd = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 0};
+    ScsiCommand cmd = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 0, nullptr};
     if (useTenByte == 1) {
         cdb[0] = SYNC_CACHE10;
         cmd.cdbLen = 10;

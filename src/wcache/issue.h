@@ -10,6 +10,7 @@ struct ScsiCommand {
     void *data;         // owned by the issuer; null without data
     uint32_t dataLen;
     int32_t checkAtaStatus;
+    uint32_t *received;  // optional: bytes really moved, set on success
 };
 
 // Sends cmd through SendSgIo with a cleared request, a cleared 64-byte sense

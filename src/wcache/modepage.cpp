@@ -58,11 +58,14 @@ uint8_t *AllocateCleared(uint32_t len)
     return buffer;
 }
 
+// One MODE SENSE into buffer; *received is how many bytes really arrived.
 int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buffer, uint32_t len,
-                  const HeaderForm &form)
+                  const HeaderForm &form, uint32_t *received)
 {
     ModeBuffer modeBuffer = {len, buffer};
-    return ModeSense(fd, pageControl, page, &modeBuffer, form.useTenByte);
+    int32_t rc = ModeSense(fd, pageControl, page, &modeBuffer, form.useTenByte);
+    *received = modeBuffer.bufferLen;
+    return rc;
 }
 
 int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
@@ -72,7 +75,10 @@ int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **
     if (header == nullptr) {
         return 1;
     }
-    if (SenseInto(fd, pageControl, page, header, form.headerLen, form) != 0) {
+    uint32_t received = 0;
+    // A header the device did not send whole would be read as zeros.
+    if (SenseInto(fd, pageControl, page, header, form.headerLen, form, &received) != 0 ||
+        received < form.headerLen) {
         WriteLog(LOG_ERROR, "get mode parameter header failed!\n");
         free(header);
         return 1;
@@ -87,16 +93,20 @@ int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **
     if (buffer == nullptr) {
         return 1;
     }
-    if (SenseInto(fd, pageControl, page, buffer, allocated, form) != 0) {
+    if (SenseInto(fd, pageControl, page, buffer, allocated, form, &received) != 0) {
         WriteLog(LOG_ERROR, "get mode parameter list failed!\n");
         free(buffer);
         return 1;
     }
     // Mode data that grew between the two commands was cut at the allocation
-    // length; the length we hand on never reaches past the buffer.
+    // length, and bytes the device never sent are only the zeros we cleared:
+    // the length we hand on covers neither.
     uint32_t total = TotalLength(buffer, form);
     if (total > allocated) {
         total = allocated;
+    }
+    if (total > received) {
+        total = received;
     }
     if (total <= form.headerLen) {
         WriteLog(LOG_WARNING, "bufferLen invalied!\n");
@@ -143,7 +153,8 @@ int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *
     uint32_t len = modeBuffer->bufferLen;
     cdb[2] = static_cast<uint8_t>(((pageControl & 0x03) << 6) | page[0]);
     cdb[3] = page[1];
-    ScsiCommand cmd = {cdb, 6, SG_DXFER_FROM_DEV, modeBuffer->modeData, len, 0};
+    uint32_t received = len;
+    ScsiCommand cmd = {cdb, 6, SG_DXFER_FROM_DEV, modeBuffer->modeData, len, 0, &received};
     if (useTenByte == 1) {
         cdb[0] = MODE_SENSE10;
         cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
@@ -153,7 +164,11 @@ int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *
         cdb[0] = MODE_SENSE6;
         cdb[4] = static_cast<uint8_t>(len & 0xff);
     }
-    return IssueCommand(fd, &cmd);
+    if (IssueCommand(fd, &cmd) != 0) {
+        return 1;
+    }
+    modeBuffer->bufferLen = received;
+    return 0;
 }
 
 int32_t GetModePage10(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
@@ -202,7 +217,7 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
     uint8_t cdb[10];
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = MODE_SELECT_PF;
-    ScsiCommand cmd = {cdb, 6, SG_DXFER_TO_DEV, data, len, 0};
+    ScsiCommand cmd = {cdb, 6, SG_DXFER_TO_DEV, data, len, 0, nullptr};
     if (useTenByte == 1) {
         data[0] = 0;
         data[1] = 0;

@@ -78,7 +78,7 @@ int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte)
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = ATA_PROTOCOL_NON_DATA;
     cdb[2] = ATA_CK_COND;
-    ScsiCommand cmd = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 1};
+    ScsiCommand cmd = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 1, nullptr};
     if (useSixteenByte != 0) {
         cdb[0] = ATA_PT16;
         cdb[4] = ATA_DISABLE_WRITE_CACHE;

@@ -30,6 +30,17 @@ bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t 
     return (request->sense[ATA_STATUS_BYTE] & ATA_ERR_OR_DRQ) == 0;
 }
 
+// A short transfer still succeeds; the issuer that must not trust bytes the
+// device never sent learns how many did arrive.
+void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
+{
+    if (request->received == nullptr) {
+        return;
+    }
+    uint32_t resid = hdr->resid > 0 ? static_cast<uint32_t>(hdr->resid) : 0;
+    *request->received = resid < request->dataLen ? request->dataLen - resid : 0;
+}
+
 }  // namespace
 
 int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
@@ -52,10 +63,9 @@ int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
         return 1;
     }
     unsigned driverLow = hdr.driver_status & DRIVER_STATUS_MASK;
-    if (hdr.masked_status == 0 && hdr.host_status == 0 && driverLow == 0) {
-        return 0;
-    }
-    if (AtaStatusIsClean(&hdr, request, checkAtaStatus)) {
+    if ((hdr.masked_status == 0 && hdr.host_status == 0 && driverLow == 0) ||
+        AtaStatusIsClean(&hdr, request, checkAtaStatus)) {
+        StoreReceived(&hdr, request);
         return 0;
     }
     WriteLog(LOG_WARNING, "SG IO excute failed %d %d %d.\n", hdr.masked_status, hdr.host_status,
@@ -76,5 +86,6 @@ int32_t IssueCommand(int fd, const ScsiCommand *cmd)
     request.dataLen = cmd->dataLen;
     request.sense = sense;
     request.senseLen = SENSE_LEN;
+    request.received = cmd->received;
     return SendSgIo(fd, &request, cmd->checkAtaStatus);
 }

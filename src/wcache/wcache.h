@@ -14,6 +14,7 @@ struct SgRequest {
     uint8_t *sense;
     int32_t senseLen;
     uint32_t timeout;   // milliseconds; 0 means 60000
+    uint32_t *received; // optional: bytes the device really moved, set on success
 };
 
 // Mode parameter data handed to MODE SENSE / MODE SELECT.
@@ -32,6 +33,7 @@ constexpr int SENSE_LEN = 64;
 int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus);
 
 // One MODE SENSE(10) (useTenByte 1) or (6) of page[0]/page[1] into modeBuffer.
+// On success bufferLen becomes the number of bytes the device really sent.
 int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *modeBuffer,
                   int32_t useTenByte);
 

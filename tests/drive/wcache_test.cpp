@@ -113,19 +113,26 @@ INSTANTIATE_TEST_SUITE_P(Drives, SwitchTest, ::testing::ValuesIn(kSwitch),
 
 class ModePageTest : public SandboxTest {};
 
-// The drive claims 36 bytes but moves 28: what MODE SELECT sends back past
-// the 28 must be zeros, not whatever the heap held before.
-TEST_F(ModePageTest, ShortTransferSendsNoStaleHeapBytes)
+// The drive claims 36 bytes but moves 28: only the 28 it sent go back in
+// MODE SELECT, never the zeros (or heap bytes) behind them. A drive that
+// moves the header alone has sent no page: the switch fails, and says so.
+TEST_F(ModePageTest, ShortTransferSendsOnlyWhatArrived)
 {
     mallopt(M_PERTURB, 0x5a);
     int rc = WithDisk("personality=sas blockdesc=0 mdl10=34 xfer=28 reject=15",
                       [](int fd) { return SetWce(fd, 0); });
     mallopt(M_PERTURB, 0);
-    EXPECT_EQ(rc, 1);
-    const std::string sent = "55 10 00 00 00 00 00 00 24 00 > 00 00 00 00 00 00 00 00 " + PAGE_OFF +
-                             " 00 00 00 00 00 00 00 00";
+    EXPECT_EQ(rc, 0);
+    const std::string sent = "55 10 00 00 00 00 00 00 1c 00 > 00 00 00 00 00 00 00 00 " + PAGE_OFF;
     Lines cmds = DriveCommands("sdc");
     EXPECT_NE(std::find(cmds.begin(), cmds.end(), sent), cmds.end()) << testing::PrintToString(cmds);
+
+    Reset();
+    EXPECT_EQ(WithDisk("personality=sas xfer=8", [](int fd) { return SetWce(fd, 0); }), 1);
+    for (const std::string &cmd : DriveCommands("sdc")) {
+        EXPECT_NE(cmd.substr(0, 2), "55") << cmd;
+        EXPECT_NE(cmd.substr(0, 2), "15") << cmd;
+    }
 }
 
 struct ReadCase {
@@ -213,7 +220,7 @@ TEST_P(TransportTest, OutcomeAndLog)
     const TransportCase &c = GetParam();
     uint8_t cdb[16] = {0x85, 0x06, 0x20, 0, 0x82, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 0xef, 0};
     uint8_t sense[64] = {};
-    SgRequest request = {cdb, 16, -1, nullptr, 0, sense, 64, c.timeout};
+    SgRequest request = {cdb, 16, -1, nullptr, 0, sense, 64, c.timeout, nullptr};
     EXPECT_EQ(WithDisk(c.drive, [&](int fd) { return SendSgIo(fd, &request, c.checkAta); }), c.result);
     EXPECT_EQ(DriveLastTimeout(), c.headerTimeout);
     EXPECT_EQ(LogMessages(), c.log);
