@@ -15,7 +15,7 @@ constexpr int FMT_TOO_LONG = -2;  // a character found no room
 // Size of the integer digit area and of the on-stack floating scratch area.
 constexpr int FMT_AREA_SIZE = 512;
 
-// Flags of one specification.
+// Flags of one conversion.
 constexpr uint32_t FMT_LEFT = 1u << 0;   // "-"
 constexpr uint32_t FMT_PLUS = 1u << 1;   // "+"
 constexpr uint32_t FMT_SPACE = 1u << 2;  // " "
@@ -33,7 +33,7 @@ constexpr uint32_t FMT_SZ_WIDE = 1u << 6;  // "w"
 constexpr uint32_t FMT_SZ_LDBL = 1u << 7;  // "L", "q" before a floating type
 constexpr uint32_t FMT_SZ_64 = FMT_SZ_L | FMT_SZ_LL | FMT_SZ_I64;
 
-// One conversion specification as the state machine has read it.
+// One conversion as the state machine has read it.
 struct FmtSpec {
     uint32_t flags;
     uint32_t sizes;
@@ -98,27 +98,27 @@ int FormatEngine(FmtOut *out, const char *format, va_list *args);
 
 // The conversions; each returns FMT_OK, FMT_INVALID or FMT_TOO_LONG.
 // area is the engine's FMT_AREA_SIZE-byte scratch space.
-int ConvertInteger(FmtOut *out, FmtSpec *spec, va_list *args, char *area);
-int ConvertText(FmtOut *out, const FmtSpec *spec, va_list *args);
-int ConvertFloat(FmtOut *out, const FmtSpec *spec, va_list *args, char *area);
+int ConvertInteger(FmtOut *out, FmtSpec *conv, va_list *args, char *area);
+int ConvertText(FmtOut *out, const FmtSpec *conv, va_list *args);
+int ConvertFloat(FmtOut *out, const FmtSpec *conv, va_list *args, char *area);
 
 // Width less text less prefix, when positive.
-inline size_t FieldFill(const FmtSpec *spec, size_t textLen, size_t prefixLen)
+inline size_t FieldFill(const FmtSpec *conv, size_t textLen, size_t prefixLen)
 {
     size_t used = textLen + prefixLen;
-    size_t width = static_cast<size_t>(spec->width);
+    size_t width = static_cast<size_t>(conv->width);
     return width > used ? width - used : 0;
 }
 
 // What goes in front of a text of textLen units: fill as spaces unless "-"
 // or zero fill applies, the prefix, then the zero fill. zeroFill says
 // whether "0" may fill this conversion at all.
-inline bool PutFieldHead(FmtOut *out, const FmtSpec *spec, size_t textLen, const char *prefix,
+inline bool PutFieldHead(FmtOut *out, const FmtSpec *conv, size_t textLen, const char *prefix,
                          size_t prefixLen, bool zeroFill)
 {
-    size_t fill = FieldFill(spec, textLen, prefixLen);
-    bool left = (spec->flags & FMT_LEFT) != 0;
-    bool zeros = zeroFill && !left && (spec->flags & FMT_ZERO) != 0;
+    size_t fill = FieldFill(conv, textLen, prefixLen);
+    bool left = (conv->flags & FMT_LEFT) != 0;
+    bool zeros = zeroFill && !left && (conv->flags & FMT_ZERO) != 0;
     if (fill != 0 && !left && !zeros && !PutRepeat(out, ' ', fill)) {
         return false;
     }
@@ -129,15 +129,15 @@ inline bool PutFieldHead(FmtOut *out, const FmtSpec *spec, size_t textLen, const
 }
 
 // The fill behind the text of a left-justified field.
-inline bool PutFieldTail(FmtOut *out, const FmtSpec *spec, size_t textLen, size_t prefixLen)
+inline bool PutFieldTail(FmtOut *out, const FmtSpec *conv, size_t textLen, size_t prefixLen)
 {
-    return (spec->flags & FMT_LEFT) == 0 || PutRepeat(out, ' ', FieldFill(spec, textLen, prefixLen));
+    return (conv->flags & FMT_LEFT) == 0 || PutRepeat(out, ' ', FieldFill(conv, textLen, prefixLen));
 }
 
 // The whole field around a narrow text.
-inline bool PutField(FmtOut *out, const FmtSpec *spec, const char *prefix, size_t prefixLen, const char *text,
+inline bool PutField(FmtOut *out, const FmtSpec *conv, const char *prefix, size_t prefixLen, const char *text,
                      size_t textLen, bool zeroFill)
 {
-    return PutFieldHead(out, spec, textLen, prefix, prefixLen, zeroFill) && PutText(out, text, textLen) &&
-           PutFieldTail(out, spec, textLen, prefixLen);
+    return PutFieldHead(out, conv, textLen, prefix, prefixLen, zeroFill) && PutText(out, text, textLen) &&
+           PutFieldTail(out, conv, textLen, prefixLen);
 }

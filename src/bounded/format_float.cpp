@@ -16,18 +16,18 @@ constexpr size_t kLongDoubleExtra = 4974;
 constexpr int32_t kDoublePrecisionLimit = 214748011;
 constexpr int32_t kLongDoublePrecisionLimit = 214743388;
 
-size_t AreaSize(const FmtSpec *spec, bool longDouble)
+size_t AreaSize(const FmtSpec *conv, bool longDouble)
 {
-    size_t precision = spec->precision < 0 ? 6 : static_cast<size_t>(spec->precision);
+    size_t precision = conv->precision < 0 ? 6 : static_cast<size_t>(conv->precision);
     size_t size = precision + (longDouble ? kLongDoubleExtra : kDoubleExtra);
-    size_t width = static_cast<size_t>(spec->width);
+    size_t width = static_cast<size_t>(conv->width);
     return width > size ? width + 2 : size;
 }
 
-// The C library's specification for the same conversion. Width and
+// The C library's conversion for the same conversion. Width and
 // precision always go as "*" values, and of the size letters only "L" means
 // anything to it, so the text stays short: at most 12 bytes.
-void BuildSpec(char *fmt, const FmtSpec *spec, bool longDouble)
+void BuildSpec(char *fmt, const FmtSpec *conv, bool longDouble)
 {
     static const struct {
         uint32_t flag;
@@ -35,7 +35,7 @@ void BuildSpec(char *fmt, const FmtSpec *spec, bool longDouble)
     } kFlags[] = {{FMT_LEFT, '-'}, {FMT_PLUS, '+'}, {FMT_SPACE, ' '}, {FMT_ALT, '#'}, {FMT_ZERO, '0'}};
     *fmt++ = '%';
     for (const auto &f : kFlags) {
-        if ((spec->flags & f.flag) != 0) {
+        if ((conv->flags & f.flag) != 0) {
             *fmt++ = f.c;
         }
     }
@@ -44,28 +44,28 @@ void BuildSpec(char *fmt, const FmtSpec *spec, bool longDouble)
     if (longDouble) {
         *fmt++ = 'L';
     }
-    *fmt++ = spec->type;
+    *fmt++ = conv->type;
     *fmt = '\0';
 }
 
 // Formats into area (size bytes); returns the length or -1 when the C
 // library fails or the text would not fit.
-int FormatValue(char *area, size_t size, const char *fmt, const FmtSpec *spec, bool longDouble,
+int FormatValue(char *area, size_t size, const char *fmt, const FmtSpec *conv, bool longDouble,
                 long double ldValue, double dValue)
 {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    int n = longDouble ? snprintf(area, size, fmt, spec->width, spec->precision, ldValue)
-                       : snprintf(area, size, fmt, spec->width, spec->precision, dValue);
+    int n = longDouble ? snprintf(area, size, fmt, conv->width, conv->precision, ldValue)
+                       : snprintf(area, size, fmt, conv->width, conv->precision, dValue);
 #pragma GCC diagnostic pop
     return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : n;
 }
 
 }  // namespace
 
-int ConvertFloat(FmtOut *out, const FmtSpec *spec, va_list *args, char *area)
+int ConvertFloat(FmtOut *out, const FmtSpec *conv, va_list *args, char *area)
 {
-    bool longDouble = (spec->sizes & FMT_SZ_LDBL) != 0;
+    bool longDouble = (conv->sizes & FMT_SZ_LDBL) != 0;
     long double ldValue = 0;
     double dValue = 0;
     if (longDouble) {
@@ -74,10 +74,10 @@ int ConvertFloat(FmtOut *out, const FmtSpec *spec, va_list *args, char *area)
         dValue = va_arg(*args, double);
     }
     // Every failure below drops the field and lets the format go on.
-    if (spec->precision > (longDouble ? kLongDoublePrecisionLimit : kDoublePrecisionLimit)) {
+    if (conv->precision > (longDouble ? kLongDoublePrecisionLimit : kDoublePrecisionLimit)) {
         return FMT_OK;
     }
-    size_t size = AreaSize(spec, longDouble);
+    size_t size = AreaSize(conv, longDouble);
     char *heap = nullptr;
     if (size > FMT_AREA_SIZE) {
         heap = static_cast<char *>(malloc(size));
@@ -87,8 +87,8 @@ int ConvertFloat(FmtOut *out, const FmtSpec *spec, va_list *args, char *area)
         area = heap;
     }
     char fmt[16];
-    BuildSpec(fmt, spec, longDouble);
-    int n = FormatValue(area, size, fmt, spec, longDouble, ldValue, dValue);
+    BuildSpec(fmt, conv, longDouble);
+    int n = FormatValue(area, size, fmt, conv, longDouble, ldValue, dValue);
     bool fits = n < 0 || PutText(out, area, static_cast<size_t>(n));
     free(heap);
     return fits ? FMT_OK : FMT_TOO_LONG;

@@ -95,49 +95,49 @@ unsigned BaseOf(char type)
 
 }  // namespace
 
-int ConvertInteger(FmtOut *out, FmtSpec *spec, va_list *args, char *area)
+int ConvertInteger(FmtOut *out, FmtSpec *conv, va_list *args, char *area)
 {
     char prefix[2];
     size_t prefixLen = 0;
     uint64_t value;
-    int32_t precision = spec->precision;
-    if (spec->type == 'p') {
+    int32_t precision = conv->precision;
+    if (conv->type == 'p') {
         const void *ptr = va_arg(*args, const void *);
         if (ptr == nullptr) {
-            return PutField(out, spec, nullptr, 0, "(nil)", 5, false) ? FMT_OK : FMT_TOO_LONG;
+            return PutField(out, conv, nullptr, 0, "(nil)", 5, false) ? FMT_OK : FMT_TOO_LONG;
         }
         value = reinterpret_cast<uintptr_t>(ptr);
         prefix[prefixLen++] = '0';
         prefix[prefixLen++] = 'x';
         precision = -1;
-    } else if (spec->type == 'd' || spec->type == 'i') {
-        int64_t v = ReadSigned(spec->sizes, args);
+    } else if (conv->type == 'd' || conv->type == 'i') {
+        int64_t v = ReadSigned(conv->sizes, args);
         value = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-        if (v < 0 || (spec->flags & (FMT_PLUS | FMT_SPACE)) != 0) {
-            prefix[prefixLen++] = v < 0 ? '-' : ((spec->flags & FMT_PLUS) != 0 ? '+' : ' ');
+        if (v < 0 || (conv->flags & (FMT_PLUS | FMT_SPACE)) != 0) {
+            prefix[prefixLen++] = v < 0 ? '-' : ((conv->flags & FMT_PLUS) != 0 ? '+' : ' ');
         }
     } else {
-        value = ReadUnsigned(spec->sizes, args);
+        value = ReadUnsigned(conv->sizes, args);
     }
     if (precision >= 0) {
-        spec->flags &= ~FMT_ZERO;
+        conv->flags &= ~FMT_ZERO;
         precision = precision > FMT_AREA_SIZE ? FMT_AREA_SIZE : precision;
     }
-    const char *digits = spec->type == 'X' ? kUpperDigits : kLowerDigits;
+    const char *digits = conv->type == 'X' ? kUpperDigits : kLowerDigits;
     char *end = area + FMT_AREA_SIZE;
-    char *s = PutDigits(end, value, BaseOf(spec->type), digits);
+    char *s = PutDigits(end, value, BaseOf(conv->type), digits);
     // Without a precision at least one digit; "%.0d" of 0 gives none.
     int32_t least = precision < 0 ? 1 : precision;
     while (end - s < least) {
         *--s = '0';
     }
-    if ((spec->flags & FMT_ALT) != 0) {
-        if (spec->type == 'o' && (s == end || *s != '0') && s > area) {
+    if ((conv->flags & FMT_ALT) != 0) {
+        if (conv->type == 'o' && (s == end || *s != '0') && s > area) {
             *--s = '0';
-        } else if ((spec->type == 'x' || spec->type == 'X') && value != 0) {
+        } else if ((conv->type == 'x' || conv->type == 'X') && value != 0) {
             prefix[prefixLen++] = '0';
             prefix[prefixLen++] = digits[16];
         }
     }
-    return PutField(out, spec, prefix, prefixLen, s, static_cast<size_t>(end - s), true) ? FMT_OK : FMT_TOO_LONG;
+    return PutField(out, conv, prefix, prefixLen, s, static_cast<size_t>(end - s), true) ? FMT_OK : FMT_TOO_LONG;
 }

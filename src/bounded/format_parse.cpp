@@ -58,14 +58,14 @@ constexpr uint8_t kNext[9][8] = {
     /* type     */ {ST_TEXT, ST_TYPE, ST_TYPE, ST_TYPE, ST_TYPE, ST_TYPE, ST_TYPE, ST_TEXT},
 };
 
-void SetFlag(FmtSpec *spec, char c)
+void SetFlag(FmtSpec *conv, char c)
 {
     switch (c) {
-    case '-': spec->flags |= FMT_LEFT; break;
-    case '+': spec->flags |= FMT_PLUS; break;
-    case ' ': spec->flags |= FMT_SPACE; break;
-    case '#': spec->flags |= FMT_ALT; break;
-    default: spec->flags |= FMT_ZERO; break;
+    case '-': conv->flags |= FMT_LEFT; break;
+    case '+': conv->flags |= FMT_PLUS; break;
+    case ' ': conv->flags |= FMT_SPACE; break;
+    case '#': conv->flags |= FMT_ALT; break;
+    default: conv->flags |= FMT_ZERO; break;
     }
 }
 
@@ -79,92 +79,92 @@ bool AppendDigit(int32_t *value, char c)
     return true;
 }
 
-bool TakeWidth(FmtSpec *spec, char c, uint8_t from, va_list *args)
+bool TakeWidth(FmtSpec *conv, char c, uint8_t from, va_list *args)
 {
     if (c == '*') {
         int64_t w = va_arg(*args, int);
         if (w < 0) {
-            spec->flags |= FMT_LEFT;
+            conv->flags |= FMT_LEFT;
             w = -w;
         }
-        spec->width = static_cast<int32_t>(w > kArgLimit ? 0 : w);
-        spec->widthFromArg = true;
+        conv->width = static_cast<int32_t>(w > kArgLimit ? 0 : w);
+        conv->widthFromArg = true;
         return w <= kArgLimit;
     }
     if (from != ST_WIDTH) {
-        spec->width = 0;  // the first digit after "%" or a flag starts anew
-        spec->widthFromArg = false;
-    } else if (spec->widthFromArg) {
+        conv->width = 0;  // the first digit after "%" or a flag starts anew
+        conv->widthFromArg = false;
+    } else if (conv->widthFromArg) {
         return true;  // digits behind "*" carry no meaning
     }
-    return AppendDigit(&spec->width, c);
+    return AppendDigit(&conv->width, c);
 }
 
-bool TakePrecision(FmtSpec *spec, char c, va_list *args)
+bool TakePrecision(FmtSpec *conv, char c, va_list *args)
 {
     if (c == '*') {
         int p = va_arg(*args, int);
-        spec->precisionFromArg = true;
-        spec->precision = p < 0 ? -1 : (p > kArgLimit ? 0 : p);
+        conv->precisionFromArg = true;
+        conv->precision = p < 0 ? -1 : (p > kArgLimit ? 0 : p);
         return p <= kArgLimit;
     }
-    if (spec->precisionFromArg) {
+    if (conv->precisionFromArg) {
         return true;
     }
-    return AppendDigit(&spec->precision, c);
+    return AppendDigit(&conv->precision, c);
 }
 
 // Reads the size letters at *at (the pointer is left on the last one read).
 // Returns false for an "I" that starts no size.
-bool TakeSize(FmtSpec *spec, const char **at)
+bool TakeSize(FmtSpec *conv, const char **at)
 {
     const char *p = *at;
     switch (*p) {
     case 'h':
-        spec->sizes |= (p[1] == 'h') ? FMT_SZ_HH : FMT_SZ_H;
+        conv->sizes |= (p[1] == 'h') ? FMT_SZ_HH : FMT_SZ_H;
         p += (p[1] == 'h');
         break;
     case 'l':
-        spec->sizes |= (p[1] == 'l') ? FMT_SZ_LL : FMT_SZ_L;
+        conv->sizes |= (p[1] == 'l') ? FMT_SZ_LL : FMT_SZ_L;
         p += (p[1] == 'l');
         break;
     case 'L':
-    case 'q': spec->sizes |= FMT_SZ_LL | FMT_SZ_LDBL; break;
-    case 'w': spec->sizes |= FMT_SZ_WIDE; break;
+    case 'q': conv->sizes |= FMT_SZ_LL | FMT_SZ_LDBL; break;
+    case 'w': conv->sizes |= FMT_SZ_WIDE; break;
     case 'N': break;
     case 'I':
         if (p[1] == '6' && p[2] == '4') {
-            spec->sizes |= FMT_SZ_I64;
+            conv->sizes |= FMT_SZ_I64;
             p += 2;
         } else if (p[1] == '3' && p[2] == '2') {
-            spec->sizes &= ~FMT_SZ_I64;
+            conv->sizes &= ~FMT_SZ_I64;
             p += 2;
         } else if (p[1] != '\0' && strchr("dioxXu", p[1]) != nullptr) {
-            spec->sizes |= FMT_SZ_I64;
+            conv->sizes |= FMT_SZ_I64;
         } else {
             return false;
         }
         break;
-    default: spec->sizes |= FMT_SZ_WORD; break;  // j z Z t
+    default: conv->sizes |= FMT_SZ_WORD; break;  // j z Z t
     }
     *at = p;
     return true;
 }
 
-int Convert(FmtOut *out, FmtSpec *spec, va_list *args, char *area)
+int Convert(FmtOut *out, FmtSpec *conv, va_list *args, char *area)
 {
-    switch (spec->type) {
+    switch (conv->type) {
     case 'c':
     case 's':
     case 'C':
-    case 'S': return ConvertText(out, spec, args);
+    case 'S': return ConvertText(out, conv, args);
     case 'e':
     case 'E':
     case 'f':
     case 'F':
     case 'g':
-    case 'G': return ConvertFloat(out, spec, args, area);
-    default: return ConvertInteger(out, spec, args, area);
+    case 'G': return ConvertFloat(out, conv, args, area);
+    default: return ConvertInteger(out, conv, args, area);
     }
 }
 
@@ -197,7 +197,7 @@ const char *CopyText(FmtOut *out, const char *p, bool *fits)
 int RunFormat(FmtOut *out, const char *p, va_list *args)
 {
     char area[FMT_AREA_SIZE];  // written before it is read, by each conversion
-    FmtSpec spec{};
+    FmtSpec conv{};
     uint8_t state = ST_TEXT;
     bool fits = true;
     for (;;) {
@@ -209,34 +209,34 @@ int RunFormat(FmtOut *out, const char *p, va_list *args)
             if (*p == '\0') {
                 return FMT_OK;
             }
-            spec = FmtSpec{0, 0, 0, -1, false, false, 0};
+            conv = FmtSpec{0, 0, 0, -1, false, false, 0};
             state = ST_PERCENT;
             ++p;
             continue;
         }
         char c = *p;
         if (c == '\0') {
-            return FMT_INVALID;  // a specification left open
+            return FMT_INVALID;  // a conversion left open
         }
         uint8_t next = kNext[kClass.of[static_cast<uint8_t>(c)]][state];
         int rc = FMT_OK;
         switch (next) {
         case ST_TEXT: rc = PutChar(out, c) ? FMT_OK : FMT_TOO_LONG; break;
-        case ST_FLAG: SetFlag(&spec, c); break;
-        case ST_WIDTH: rc = TakeWidth(&spec, c, state, args) ? FMT_OK : FMT_INVALID; break;
-        case ST_DOT: spec.precision = 0; break;
-        case ST_PRECISION: rc = TakePrecision(&spec, c, args) ? FMT_OK : FMT_INVALID; break;
+        case ST_FLAG: SetFlag(&conv, c); break;
+        case ST_WIDTH: rc = TakeWidth(&conv, c, state, args) ? FMT_OK : FMT_INVALID; break;
+        case ST_DOT: conv.precision = 0; break;
+        case ST_PRECISION: rc = TakePrecision(&conv, c, args) ? FMT_OK : FMT_INVALID; break;
         case ST_SIZE:
-            if (!TakeSize(&spec, &p)) {
-                // A stray "I" is text, the specification so far is dropped,
+            if (!TakeSize(&conv, &p)) {
+                // A stray "I" is text, the conversion so far is dropped,
                 // and the byte behind it is read again in the text state.
                 rc = PutChar(out, 'I') ? FMT_OK : FMT_TOO_LONG;
                 next = ST_TEXT;
             }
             break;
         case ST_TYPE:
-            spec.type = c;
-            rc = Convert(out, &spec, args, area);
+            conv.type = c;
+            rc = Convert(out, &conv, args, area);
             next = ST_TEXT;
             break;
         default: rc = FMT_INVALID; break;

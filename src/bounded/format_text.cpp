@@ -14,12 +14,12 @@ const wchar_t kNullWide[] = L"(null)";
 
 // "C" and "S" are wide unless a size says otherwise; "h" alone makes any of
 // the four narrow, "l" or "w" wide.
-bool IsWide(const FmtSpec *spec)
+bool IsWide(const FmtSpec *conv)
 {
-    if ((spec->sizes & (FMT_SZ_L | FMT_SZ_WIDE)) != 0) {
+    if ((conv->sizes & (FMT_SZ_L | FMT_SZ_WIDE)) != 0) {
         return true;
     }
-    return (spec->type == 'C' || spec->type == 'S') && (spec->sizes & FMT_SZ_H) == 0;
+    return (conv->type == 'C' || conv->type == 'S') && (conv->sizes & FMT_SZ_H) == 0;
 }
 
 // One wide character in its multibyte form; false when the locale cannot
@@ -38,9 +38,9 @@ bool PutWide(FmtOut *out, wchar_t wc, bool *fits)
 }
 
 // Width and precision count wide characters, not the bytes they become.
-int PutWideText(FmtOut *out, const FmtSpec *spec, const wchar_t *text, size_t len)
+int PutWideText(FmtOut *out, const FmtSpec *conv, const wchar_t *text, size_t len)
 {
-    if (!PutFieldHead(out, spec, len, nullptr, 0, false)) {
+    if (!PutFieldHead(out, conv, len, nullptr, 0, false)) {
         return FMT_TOO_LONG;
     }
     for (size_t i = 0; i < len; ++i) {
@@ -52,44 +52,44 @@ int PutWideText(FmtOut *out, const FmtSpec *spec, const wchar_t *text, size_t le
             return FMT_TOO_LONG;
         }
     }
-    return PutFieldTail(out, spec, len, 0) ? FMT_OK : FMT_TOO_LONG;
+    return PutFieldTail(out, conv, len, 0) ? FMT_OK : FMT_TOO_LONG;
 }
 
-int ConvertWide(FmtOut *out, const FmtSpec *spec, va_list *args)
+int ConvertWide(FmtOut *out, const FmtSpec *conv, va_list *args)
 {
-    if (spec->type == 'c' || spec->type == 'C') {
+    if (conv->type == 'c' || conv->type == 'C') {
         wchar_t wc = static_cast<wchar_t>(va_arg(*args, wint_t));
-        return PutWideText(out, spec, &wc, 1);
+        return PutWideText(out, conv, &wc, 1);
     }
     const wchar_t *text = va_arg(*args, const wchar_t *);
     if (text == nullptr) {
         text = kNullWide;
     }
     size_t len;
-    if (spec->precision >= 0) {
-        len = wcsnlen(text, static_cast<size_t>(spec->precision));
+    if (conv->precision >= 0) {
+        len = wcsnlen(text, static_cast<size_t>(conv->precision));
     } else {
         len = wcsnlen(text, kWideLimit + 1);
         len = len > kWideLimit ? 0 : len;
     }
-    return PutWideText(out, spec, text, len);
+    return PutWideText(out, conv, text, len);
 }
 
 }  // namespace
 
-int ConvertText(FmtOut *out, const FmtSpec *spec, va_list *args)
+int ConvertText(FmtOut *out, const FmtSpec *conv, va_list *args)
 {
-    if (IsWide(spec)) {
-        return ConvertWide(out, spec, args);
+    if (IsWide(conv)) {
+        return ConvertWide(out, conv, args);
     }
-    if (spec->type == 'c' || spec->type == 'C') {
+    if (conv->type == 'c' || conv->type == 'C') {
         char c = static_cast<char>(va_arg(*args, int));
-        return PutField(out, spec, nullptr, 0, &c, 1, false) ? FMT_OK : FMT_TOO_LONG;
+        return PutField(out, conv, nullptr, 0, &c, 1, false) ? FMT_OK : FMT_TOO_LONG;
     }
     const char *text = va_arg(*args, const char *);
     if (text == nullptr) {
         text = kNullText;
     }
-    size_t len = spec->precision >= 0 ? strnlen(text, static_cast<size_t>(spec->precision)) : strlen(text);
-    return PutField(out, spec, nullptr, 0, text, len, false) ? FMT_OK : FMT_TOO_LONG;
+    size_t len = conv->precision >= 0 ? strnlen(text, static_cast<size_t>(conv->precision)) : strlen(text);
+    return PutField(out, conv, nullptr, 0, text, len, false) ? FMT_OK : FMT_TOO_LONG;
 }

@@ -128,7 +128,7 @@ private:
 const char *const kNarrow[] = {"", "a", "osd", "/var/lib/ceph/osd", "0123456789abcdefghij"};
 const wchar_t *const kWide[] = {L"", L"w", L"wide text", L"h\u00e9"};
 
-// A specification whose argument type is known, so the call is well formed.
+// A conversion whose argument type is known, so the call is well formed.
 // glibc: only what both contracts treat alike (no null strings, no
 // precision or sign flags on %p, no sizes or types glibc lacks).
 void TypedSpec(Generator *g, Case *c, bool glibc)
@@ -182,7 +182,7 @@ void TypedSpec(Generator *g, Case *c, bool glibc)
 
 // Sometimes breaks the format with a piece that is invalid whatever stands
 // around it (so no argument is read with a type it was not given), or leaves
-// a specification open at the end.
+// a conversion open at the end.
 void Spoil(Generator *g, Case *c)
 {
     if (g->Chance(85)) {
