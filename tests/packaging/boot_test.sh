@@ -38,7 +38,7 @@ EOF
 cat >"$root/etc/systemd/system/zarvel-check.service" <<'EOF'
 [Service]
 Type=oneshot
-ExecStart=/bin/bash -c 'systemctl start zarvel-pvs && echo "pvs $(systemctl show -P Result zarvel-pvs)"; cat /zarvel-pvs; mknod /dev/sdb b 8 16; systemctl start ceph-zarvel; sleep 4; s=$SECONDS; systemctl stop ceph-zarvel; echo "stop took $((SECONDS - s)) s"; systemctl show -p Result,ExecMainStatus ceph-zarvel; cat /var/log/pvs-stub.log /var/log/ceph-zarvel.log; systemctl poweroff'
+ExecStart=/bin/bash -c 'systemctl start zarvel-pvs && echo "pvs $(systemctl show -P Result zarvel-pvs)"; cat /zarvel-pvs; mknod /dev/sdb b 60 16; systemctl start ceph-zarvel; sleep 4; s=$SECONDS; systemctl stop ceph-zarvel; echo "stop took $((SECONDS - s)) s"; systemctl show -p Result,ExecMainStatus ceph-zarvel; cat /var/log/pvs-stub.log /var/log/ceph-zarvel.log; systemctl poweroff'
 StandardOutput=file:/zarvel-result
 EOF
 timeout 300 systemd-nspawn -q --register=no --keep-unit --link-journal=no \
@@ -51,7 +51,10 @@ cat "$result"
 fail=0
 expect() { grep -qE "$1" "$result" || { echo "FAIL: $2"; fail=1; }; }
 expect '^pvs success$' "pvs fails under the unit's confinement"
-grep -qiE 'denied|not permitted|read-only|failed' "$result" && { echo "FAIL: pvs complains under the confinement"; fail=1; }
+# The daemon's own "realpath failed" lines are expected: the stand-in node has
+# no sysfs entry in the container.
+grep -iE 'denied|not permitted|read-only|failed' "$result" | grep -qv 'realpath failed' &&
+    { echo "FAIL: pvs complains under the confinement"; fail=1; }
 expect '\[INFO\]\[ceph zarvel start\]$' "the hardened daemon did not start"
 expect '\[INFO\]\[ceph zarvel stop\]$' "no clean stop line"
 expect '^Result=success$' "the unit did not stop cleanly"
