@@ -91,7 +91,8 @@ Process StartDaemon(const RunOptions &opts = {});
 // True once the process is blocked in one of the given system calls (false
 // when it is gone or timeoutMs passes).
 bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs = 20000);
-// True once the process sleeps in its 600-second wait (or timeoutMs passes).
+// True once the process sleeps in its wait between cycles (a sleep of a
+// minute or more); false when it ends or timeoutMs passes first.
 bool WaitUntilSleeping(pid_t pid, int timeoutMs = 20000);
 struct Exit {
     bool exited = false;

@@ -58,40 +58,6 @@ inline std::vector<pid_t> Children(pid_t pid)
     return kids;
 }
 
-// True once pid sleeps in its long wait between cycles; false when it ends
-// (or is a zombie) first. Looks at the time the sleep asks for, since an
-// emulated drive's delays sleep too, mid-cycle.
-inline bool WaitForServiceSleep(pid_t pid, int timeoutMs)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string proc = "/proc/" + std::to_string(pid);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::string stat = sandbox::ReadFile(proc + "/stat");
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0) {
-            return false;
-        }
-        long nr = -1;
-        unsigned long arg[3] = {};
-        std::string call = sandbox::ReadFile(proc + "/syscall");
-        if (sscanf(call.c_str(), "%ld %lx %lx %lx", &nr, &arg[0], &arg[1], &arg[2]) == 4 &&
-            (nr == SYS_clock_nanosleep || nr == SYS_nanosleep)) {
-            struct timespec asked = {};
-            int fd = open((proc + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
-            off_t at = static_cast<off_t>(nr == SYS_nanosleep ? arg[0] : arg[2]);
-            bool longSleep = fd >= 0 && pread(fd, &asked, sizeof(asked), at) == sizeof(asked) && asked.tv_sec >= 60;
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            if (longSleep) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-}
-
 struct Run {
     bool slept = false;
     double cycleSeconds = 0;          // start to the first sleep
@@ -107,7 +73,7 @@ inline Run RunCycle(const sandbox::RunOptions &opts = {}, int timeoutMs = 120000
     Run run;
     auto start = std::chrono::steady_clock::now();
     sandbox::Process proc = sandbox::StartDaemon(opts);
-    run.slept = WaitForServiceSleep(proc.pid, timeoutMs);
+    run.slept = sandbox::WaitUntilSleeping(proc.pid, timeoutMs);
     run.cycleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.fds = ExtraFds(proc.pid);
     EXPECT_TRUE(Children(proc.pid).empty()) << "a child outlives its command";

@@ -46,7 +46,7 @@ TEST_F(SandboxTest, SigtermAtRandomMomentsOfACycle)
         kill(proc.pid, SIGTERM);
         duringCycle += fault::ExtraFds(proc.pid).empty() ? 0 : 1;
         // A signal that came during the sleep has already ended the daemon.
-        (void)fault::WaitForServiceSleep(proc.pid, 60000);
+        (void)WaitUntilSleeping(proc.pid, 60000);
         Exit exit = Stop(proc, SIGTERM);
         EXPECT_TRUE(exit.exited && exit.status == 0) << "run " << run << " signal " << exit.signal;
         std::vector<std::string> log = LogMessages();
