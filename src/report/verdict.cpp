@@ -1,5 +1,5 @@
 // The verdict on each disk, in the order in which the daemon's rules apply:
-// the target selection first, then the kernel's view, then the drive's WCE.
+// the target selection first, then the drive's WCE, then the kernel's view.
 #include "report/report.h"
 #include "wcache/wcache.h"
 
@@ -27,8 +27,8 @@ const char *RowVerdict(const DiskRow *row)
 {
     switch (row->rule) {
     case TARGET_SELECTED:
-        // The pass skips such a disk before it ever asks the drive.
-        return row->kernel == KERNEL_WC_THROUGH ? "kernel already write through" : "target";
+        // A view of write through alone proves nothing: the pass asks the drive.
+        return row->kernel == KERNEL_WC_THROUGH && row->driveWce == 0 ? "kernel already write through" : "target";
     case TARGET_NOT_ROTATIONAL: return "not rotational";
     case TARGET_NOT_BLUESTORE:
         return row->osdType == OSD_TYPE_NONE ? "object store unknown" : ObjectStoreText(row->osdType);
@@ -40,7 +40,7 @@ const char *RowVerdict(const DiskRow *row)
 
 int RowAction(const DiskRow *row)
 {
-    if (row->rule != TARGET_SELECTED || row->kernel == KERNEL_WC_THROUGH || row->nodeOpen != 1) {
+    if (row->rule != TARGET_SELECTED || row->nodeOpen != 1) {
         return ACTION_NONE;
     }
     // An unreadable page does not stop the switch: it goes on to MODE SELECT.

@@ -19,13 +19,14 @@ constexpr size_t NAME_BUF_SIZE = 256;
 constexpr size_t RESOLVED_BUF_SIZE = 4096;
 static_assert(RESOLVED_BUF_SIZE >= PATH_MAX, "realpath needs PATH_MAX bytes");
 
-// Acts on one open disk; the caller closes fd.
-void SwitchOpenDisk(int fd, const char *name)
+// Acts on one open disk whose kernel view was read as view; the caller
+// closes fd.
+void SwitchOpenDisk(int fd, const char *name, int view)
 {
     int32_t rc = SetWce(fd, 0);
     if (rc == -1) {
         // The drive is already write-through; only a stale kernel view is left.
-        if (GetKernelWriteCache(name) == KERNEL_WC_BACK) {
+        if (view == KERNEL_WC_BACK) {
             RescanDevice(name);
         }
         return;
@@ -49,7 +50,11 @@ void VisitEntry(const struct dirent *entry)
         StripPartition(name, static_cast<uint32_t>(strlen(name))) != 1) {
         return;
     }
-    if (GetKernelWriteCache(name) == KERNEL_WC_THROUGH || IsTargetDevice(name) != 1) {
+    // Anyone who may write queue/write_cache can make it say write through
+    // while the drive keeps caching (and the kernel then stops flushing), so
+    // only the drive's own WCE may end a target's visit.
+    int view = GetKernelWriteCache(name);
+    if (IsTargetDevice(name) != 1) {
         return;
     }
     int fd = OpenDiskNode(name, resolved, sizeof(resolved));
@@ -59,7 +64,7 @@ void VisitEntry(const struct dirent *entry)
     if (fd < 0) {
         return;
     }
-    SwitchOpenDisk(fd, name);
+    SwitchOpenDisk(fd, name, view);
     close(fd);
 }
 

@@ -1,6 +1,6 @@
 // The daemon's inventory in the sandbox: exactly the lines it should log and
-// the child processes it should start, in one cycle per run. Every disk reads
-// "write through" in the kernel's view, so no apply pass ever acts on them.
+// the child processes it should start, in one cycle per run. Every disk's
+// drive already reports WCE 0, so the apply pass only reads its Caching page.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 #include <algorithm>
@@ -17,6 +17,7 @@ void Disks(const std::vector<Disk> &disks)
 {
     for (Disk disk : disks) {
         disk.writeCache = "write through";
+        disk.drive = "personality=sata wce=0";
         AddDisk(disk);
     }
 }
@@ -54,7 +55,7 @@ TEST_F(InventorySystemTest, SeveralOsdsLogOnlyWhatIsWrong)
     AddOsd({"ceph-3.old", FsidOf(3), "bluestore", "/dev/sde", "/dev/sdf3"});
     AddOsd({"ceph-4", FsidOf(4).substr(1), "bluestore", "", ""});
     AddOsd({".ceph-5", FsidOf(5), "bluestore", "/dev/sdb", "/dev/sdf1"});
-    EXPECT_EQ(CycleLines(RunOneCycle()), (std::vector<std::string>{
+    EXPECT_EQ(CycleLines(RunOneCycle(WithDrives())), (std::vector<std::string>{
                                              "WARNING fsidlen error:36",
                                              "WARNING fsidlen error:36",
                                              "WARNING reject dangerous cmd:\"cat /var/lib/ceph/osd/ceph-3.old/type\" ",
@@ -68,7 +69,7 @@ TEST_F(InventorySystemTest, ShellCharactersInOsdNameStartNoShell)
     Disks({{"sdc"}, {"sdd"}});
     AddOsd({"ceph-9;cat", FsidOf(9), "bluestore", "/dev/sdc", "/dev/sdd"});
     AddOsd({"$(cat)", FsidOf(8), "bluestore", "/dev/sdd", "/dev/sdc"});
-    EXPECT_EQ(CycleLines(RunOneCycle()), (std::vector<std::string>{
+    EXPECT_EQ(CycleLines(RunOneCycle(WithDrives())), (std::vector<std::string>{
                                              "WARNING reject dangerous cmd:\"cat /var/lib/ceph/osd/$(cat)/type\" ",
                                              "WARNING reject dangerous cmd:\"cat /var/lib/ceph/osd/ceph-9;cat/type\" ",
                                          }));
@@ -91,7 +92,7 @@ TEST_F(InventorySystemTest, QuietWhenThereIsNothingOrNoLvm)
         Disks({{"sdb", {"sdb1"}}});
         unlink((std::string(kBinDir) + "/pvs").c_str());
         if (row.osd) AddOsd({"ceph-0", FsidOf(0), "bluestore", "/dev/sdb", ""});
-        EXPECT_TRUE(CycleLines(RunOneCycle()).empty()) << row.what;
+        EXPECT_TRUE(CycleLines(RunOneCycle(WithDrives())).empty()) << row.what;
         EXPECT_EQ(PvsCalls(), row.pvsCalls) << row.what;
         EXPECT_EQ(CatCalls(), row.osd ? 1 : 0) << row.what;
     }
@@ -102,6 +103,6 @@ TEST_F(InventorySystemTest, UnreadableOsdDirectoryFailsTheCycle)
     Disks({{"sdb"}});
     MakeDirs("/var/lib/ceph");
     WriteFile("/var/lib/ceph/osd", "");
-    EXPECT_EQ(CycleLines(RunOneCycle()), std::vector<std::string>{"ERROR opendir error:/var/lib/ceph/osd"});
+    EXPECT_EQ(CycleLines(RunOneCycle(WithDrives())), std::vector<std::string>{"ERROR opendir error:/var/lib/ceph/osd"});
     EXPECT_EQ(PvsCalls() + CatCalls(), 0);
 }
