@@ -1,4 +1,8 @@
 // The one log writer: "/var/log/ceph-zarvel.log", rotated to ".old".
+//
+// Every message text handed to WriteLog is part of the interface: operators
+// grep for it and tests compare it byte for byte, odd spellings included.
+// Texts that look like typos carry a mark where they are written; change none.
 #pragma once
 
 constexpr int LOG_DEBUG = 0;    // formatted, never written

@@ -1,7 +1,5 @@
 // The Caching mode page: MODE SENSE with two-pass length discovery, the WCE
 // reading, and MODE SELECT of fetched mode data.
-#include <scsi/sg.h>
-
 #include <cstdlib>
 
 #include "bounded/bounded.h"
@@ -16,7 +14,6 @@ constexpr uint8_t MODE_SENSE10 = 0x5a;
 constexpr uint8_t MODE_SELECT6 = 0x15;
 constexpr uint8_t MODE_SELECT10 = 0x55;
 constexpr uint8_t MODE_SELECT_PF = 0x10;
-constexpr uint8_t CACHING_PAGE[2] = {0x08, 0x00};
 constexpr uint32_t CACHING_PAGE_LEN = 20;
 constexpr uint8_t WCE_BIT = 0x04;
 constexpr uint8_t PAGE_PS_BIT = 0x80;
@@ -109,6 +106,7 @@ int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **
         total = received;
     }
     if (total <= form.headerLen) {
+        // "invalied": operators grep this text as it stands; do not correct it.
         WriteLog(LOG_WARNING, "bufferLen invalied!\n");
         free(buffer);
         return 1;
@@ -154,17 +152,17 @@ int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *
     cdb[2] = static_cast<uint8_t>(((pageControl & 0x03) << 6) | page[0]);
     cdb[3] = page[1];
     uint32_t received = len;
-    ScsiCommand cmd = {cdb, 6, SG_DXFER_FROM_DEV, modeBuffer->modeData, len, 0, &received};
+    int32_t cdbLen = 6;
     if (useTenByte == 1) {
         cdb[0] = MODE_SENSE10;
         cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
         cdb[8] = static_cast<uint8_t>(len & 0xff);
-        cmd.cdbLen = 10;
+        cdbLen = 10;
     } else {
         cdb[0] = MODE_SENSE6;
         cdb[4] = static_cast<uint8_t>(len & 0xff);
     }
-    if (IssueCommand(fd, &cmd) != 0) {
+    if (IssueDataIn(fd, cdb, cdbLen, modeBuffer->modeData, len, &received) != 0) {
         return 1;
     }
     modeBuffer->bufferLen = received;
@@ -217,7 +215,7 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
     uint8_t cdb[10];
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = MODE_SELECT_PF;
-    ScsiCommand cmd = {cdb, 6, SG_DXFER_TO_DEV, data, len, 0, nullptr};
+    int32_t cdbLen = 6;
     if (useTenByte == 1) {
         data[0] = 0;
         data[1] = 0;
@@ -225,12 +223,12 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
         cdb[0] = MODE_SELECT10;
         cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
         cdb[8] = static_cast<uint8_t>(len & 0xff);
-        cmd.cdbLen = 10;
+        cdbLen = 10;
     } else {
         data[0] = 0;
         data[2] = 0;
         cdb[0] = MODE_SELECT6;
         cdb[4] = static_cast<uint8_t>(len & 0xff);
     }
-    return IssueCommand(fd, &cmd) == 0 ? 0 : 1;
+    return IssueDataOut(fd, cdb, cdbLen, data, len) == 0 ? 0 : 1;
 }

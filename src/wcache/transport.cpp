@@ -68,24 +68,46 @@ int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
         StoreReceived(&hdr, request);
         return 0;
     }
+    // "excute": operators grep this text as it stands; do not correct it.
     WriteLog(LOG_WARNING, "SG IO excute failed %d %d %d.\n", hdr.masked_status, hdr.host_status,
              static_cast<int>(driverLow));
     return 1;
 }
 
-int32_t IssueCommand(int fd, const ScsiCommand *cmd)
+namespace {
+
+// The one place that fills a request from an issuer's description.
+int32_t Issue(int fd, uint8_t *cdb, int32_t cdbLen, int32_t direction, void *data, uint32_t dataLen,
+              int32_t checkAtaStatus, uint32_t *received)
 {
     SgRequest request;
     uint8_t sense[SENSE_LEN];
     memset_s(&request, sizeof(request), 0, sizeof(request));
     memset_s(sense, sizeof(sense), 0, sizeof(sense));
-    request.cdb = cmd->cdb;
-    request.cdbLen = cmd->cdbLen;
-    request.direction = cmd->direction;
-    request.data = cmd->data;
-    request.dataLen = cmd->dataLen;
+    request.cdb = cdb;
+    request.cdbLen = cdbLen;
+    request.direction = direction;
+    request.data = data;
+    request.dataLen = dataLen;
     request.sense = sense;
     request.senseLen = SENSE_LEN;
-    request.received = cmd->received;
-    return SendSgIo(fd, &request, cmd->checkAtaStatus);
+    request.received = received;
+    return SendSgIo(fd, &request, checkAtaStatus);
+}
+
+}  // namespace
+
+int32_t IssueDataIn(int fd, uint8_t *cdb, int32_t cdbLen, void *data, uint32_t dataLen, uint32_t *received)
+{
+    return Issue(fd, cdb, cdbLen, SG_DXFER_FROM_DEV, data, dataLen, 0, received);
+}
+
+int32_t IssueDataOut(int fd, uint8_t *cdb, int32_t cdbLen, void *data, uint32_t dataLen)
+{
+    return Issue(fd, cdb, cdbLen, SG_DXFER_TO_DEV, data, dataLen, 0, nullptr);
+}
+
+int32_t IssueNoData(int fd, uint8_t *cdb, int32_t cdbLen, int32_t checkAtaStatus)
+{
+    return Issue(fd, cdb, cdbLen, SG_DXFER_NONE, nullptr, 0, checkAtaStatus, nullptr);
 }
