@@ -3,10 +3,8 @@
 #include "wcache/issue.h"
 #include "wcache/wcache.h"
 
-namespace {
 constexpr uint8_t SYNC_CACHE10 = 0x35;
 constexpr uint8_t SYNC_CACHE16 = 0x91;
-}  // namespace
 
 int32_t SyncCache(int fd, int32_t useTenByte)
 {

@@ -7,8 +7,6 @@
 #include "wcache/issue.h"
 #include "wcache/wcache.h"
 
-namespace {
-
 constexpr uint8_t MODE_SENSE6 = 0x1a;
 constexpr uint8_t MODE_SENSE10 = 0x5a;
 constexpr uint8_t MODE_SELECT6 = 0x15;
@@ -26,7 +24,7 @@ struct HeaderForm {
 constexpr HeaderForm FORM10 = {1, 8};
 constexpr HeaderForm FORM6 = {0, 4};
 
-uint32_t TotalLength(const uint8_t *data, const HeaderForm &form)
+static uint32_t TotalLength(const uint8_t *data, const HeaderForm &form)
 {
     if (form.useTenByte == 1) {
         return ((static_cast<uint32_t>(data[0]) << 8) | data[1]) + 2;
@@ -34,7 +32,7 @@ uint32_t TotalLength(const uint8_t *data, const HeaderForm &form)
     return static_cast<uint32_t>(data[0]) + 1;
 }
 
-uint32_t BlockDescriptorLength(const uint8_t *data, const HeaderForm &form)
+static uint32_t BlockDescriptorLength(const uint8_t *data, const HeaderForm &form)
 {
     if (form.useTenByte == 1) {
         return (static_cast<uint32_t>(data[6]) << 8) | data[7];
@@ -44,7 +42,7 @@ uint32_t BlockDescriptorLength(const uint8_t *data, const HeaderForm &form)
 
 // MODE SENSE may move fewer bytes than asked and still succeed, so a buffer
 // is always zeroed: nothing of an earlier heap user is ever parsed or sent.
-uint8_t *AllocateCleared(uint32_t len)
+static uint8_t *AllocateCleared(uint32_t len)
 {
     uint8_t *buffer = static_cast<uint8_t *>(malloc(len));
     if (buffer == nullptr) {
@@ -56,7 +54,7 @@ uint8_t *AllocateCleared(uint32_t len)
 }
 
 // One MODE SENSE into buffer; *received is how many bytes really arrived.
-int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buffer, uint32_t len,
+static int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buffer, uint32_t len,
                   const HeaderForm &form, uint32_t *received)
 {
     ModeBuffer modeBuffer = {len, buffer};
@@ -65,7 +63,7 @@ int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buf
     return rc;
 }
 
-int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
+static int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
                     uint32_t *outLength, const HeaderForm &form)
 {
     uint8_t *header = AllocateCleared(form.headerLen);
@@ -118,13 +116,13 @@ int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **
 
 // Offset of the Caching page in fetched mode data, or 0 when the 20-byte page
 // does not fit in its total length.
-uint32_t CachingPageOffset(const uint8_t *data, uint32_t total, const HeaderForm &form)
+static uint32_t CachingPageOffset(const uint8_t *data, uint32_t total, const HeaderForm &form)
 {
     uint32_t offset = form.headerLen + BlockDescriptorLength(data, form);
     return total >= offset + CACHING_PAGE_LEN ? offset : 0;
 }
 
-int32_t ReadWceIn(int fd, int32_t pageControl, uint32_t *wceValue, const HeaderForm &form)
+static int32_t ReadWceIn(int fd, int32_t pageControl, uint32_t *wceValue, const HeaderForm &form)
 {
     uint8_t *data = nullptr;
     uint32_t total = 0;
@@ -140,8 +138,6 @@ int32_t ReadWceIn(int fd, int32_t pageControl, uint32_t *wceValue, const HeaderF
     free(data);
     return offset != 0 ? 0 : 1;
 }
-
-}  // namespace
 
 int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *modeBuffer,
                   int32_t useTenByte)

@@ -8,8 +8,6 @@
 #include "wcache/issue.h"
 #include "wcache/wcache.h"
 
-namespace {
-
 constexpr unsigned DRIVER_STATUS_MASK = 0x0f;
 constexpr unsigned DRIVER_SENSE_CODE = 0x08;
 // STATUS of the ATA Status Return descriptor when it is the first descriptor
@@ -19,7 +17,7 @@ constexpr uint8_t ATA_ERR_OR_DRQ = 0x09;
 
 // CK_COND makes every ATA pass-through command end in CHECK CONDITION, so
 // for those the drive's own status decides, not the SCSI status.
-bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t checkAtaStatus)
+static bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t checkAtaStatus)
 {
     if ((checkAtaStatus & 1) == 0 || (hdr->driver_status & DRIVER_STATUS_MASK) != DRIVER_SENSE_CODE) {
         return false;
@@ -32,7 +30,7 @@ bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t 
 
 // A short transfer still succeeds; the issuer that must not trust bytes the
 // device never sent learns how many did arrive.
-void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
+static void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
 {
     if (request->received == nullptr) {
         return;
@@ -40,8 +38,6 @@ void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
     uint32_t resid = hdr->resid > 0 ? static_cast<uint32_t>(hdr->resid) : 0;
     *request->received = resid < request->dataLen ? request->dataLen - resid : 0;
 }
-
-}  // namespace
 
 int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
 {
@@ -74,10 +70,8 @@ int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
     return 1;
 }
 
-namespace {
-
 // The one place that fills a request from an issuer's description.
-int32_t Issue(int fd, uint8_t *cdb, int32_t cdbLen, int32_t direction, void *data, uint32_t dataLen,
+static int32_t Issue(int fd, uint8_t *cdb, int32_t cdbLen, int32_t direction, void *data, uint32_t dataLen,
               int32_t checkAtaStatus, uint32_t *received)
 {
     SgRequest request;
@@ -94,8 +88,6 @@ int32_t Issue(int fd, uint8_t *cdb, int32_t cdbLen, int32_t direction, void *dat
     request.received = received;
     return SendSgIo(fd, &request, checkAtaStatus);
 }
-
-}  // namespace
 
 int32_t IssueDataIn(int fd, uint8_t *cdb, int32_t cdbLen, void *data, uint32_t dataLen, uint32_t *received)
 {
