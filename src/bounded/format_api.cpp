@@ -3,15 +3,13 @@
 #include "bounded/bounded.h"
 #include "bounded/format_engine.h"
 
-namespace {
-
 // Largest count the counted forms accept: one less than the largest size.
-constexpr size_t kMaxCount = BC_MAX_SIZE - 1;
+constexpr size_t MAX_COUNT = BC_MAX_SIZE - 1;
 
 // room: the most characters the output may hold. keepCut: a too-long output
 // keeps its first room characters (count below destSize) instead of being
 // emptied.
-int FormatInto(char *dest, size_t room, bool keepCut, const char *format, va_list args)
+static int FormatInto(char *dest, size_t room, bool keepCut, const char *format, va_list args)
 {
     va_list ap;
     va_copy(ap, args);
@@ -27,14 +25,12 @@ int FormatInto(char *dest, size_t room, bool keepCut, const char *format, va_lis
     return -1;
 }
 
-}  // namespace
-
 int vsnprintf_s(char *dest, size_t destSize, size_t count, const char *format, va_list args)
 {
     if (dest == nullptr || destSize == 0 || destSize > BC_MAX_SIZE) {
         return -1;
     }
-    if (format == nullptr || count > kMaxCount) {
+    if (format == nullptr || count > MAX_COUNT) {
         dest[0] = '\0';
         return -1;
     }

@@ -5,21 +5,19 @@
 
 #include "bounded/format_engine.h"
 
-namespace {
-
 // Scratch room beyond the precision for the integer digits, sign, point and
 // exponent of the widest double and long double.
-constexpr size_t kDoubleExtra = 351;
-constexpr size_t kLongDoubleExtra = 4974;
+constexpr size_t DOUBLE_EXTRA = 351;
+constexpr size_t LONG_DOUBLE_EXTRA = 4974;
 // Precisions beyond these would push the area past what a signed 32-bit
 // size can describe.
-constexpr int32_t kDoublePrecisionLimit = 214748011;
-constexpr int32_t kLongDoublePrecisionLimit = 214743388;
+constexpr int32_t DOUBLE_PRECISION_LIMIT = 214748011;
+constexpr int32_t LONG_DOUBLE_PRECISION_LIMIT = 214743388;
 
-size_t AreaSize(const FmtSpec *conv, bool longDouble)
+static size_t AreaSize(const FmtSpec *conv, bool longDouble)
 {
     size_t precision = conv->precision < 0 ? 6 : static_cast<size_t>(conv->precision);
-    size_t size = precision + (longDouble ? kLongDoubleExtra : kDoubleExtra);
+    size_t size = precision + (longDouble ? LONG_DOUBLE_EXTRA : DOUBLE_EXTRA);
     size_t width = static_cast<size_t>(conv->width);
     return width > size ? width + 2 : size;
 }
@@ -27,14 +25,14 @@ size_t AreaSize(const FmtSpec *conv, bool longDouble)
 // The C library's conversion for the same conversion. Width and
 // precision always go as "*" values, and of the size letters only "L" means
 // anything to it, so the text stays short: at most 12 bytes.
-void BuildSpec(char *fmt, const FmtSpec *conv, bool longDouble)
+static void BuildSpec(char *fmt, const FmtSpec *conv, bool longDouble)
 {
     static const struct {
         uint32_t flag;
         char c;
-    } kFlags[] = {{FMT_LEFT, '-'}, {FMT_PLUS, '+'}, {FMT_SPACE, ' '}, {FMT_ALT, '#'}, {FMT_ZERO, '0'}};
+    } FLAGS[] = {{FMT_LEFT, '-'}, {FMT_PLUS, '+'}, {FMT_SPACE, ' '}, {FMT_ALT, '#'}, {FMT_ZERO, '0'}};
     *fmt++ = '%';
-    for (const auto &f : kFlags) {
+    for (const auto &f : FLAGS) {
         if ((conv->flags & f.flag) != 0) {
             *fmt++ = f.c;
         }
@@ -50,7 +48,7 @@ void BuildSpec(char *fmt, const FmtSpec *conv, bool longDouble)
 
 // Formats into area (size bytes); returns the length or -1 when the C
 // library fails or the text would not fit.
-int FormatValue(char *area, size_t size, const char *fmt, const FmtSpec *conv, bool longDouble,
+static int FormatValue(char *area, size_t size, const char *fmt, const FmtSpec *conv, bool longDouble,
                 long double ldValue, double dValue)
 {
 #pragma GCC diagnostic push
@@ -60,8 +58,6 @@ int FormatValue(char *area, size_t size, const char *fmt, const FmtSpec *conv, b
 #pragma GCC diagnostic pop
     return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : n;
 }
-
-}  // namespace
 
 int ConvertFloat(FmtOut *out, const FmtSpec *conv, va_list *args, char *area)
 {
@@ -74,7 +70,7 @@ int ConvertFloat(FmtOut *out, const FmtSpec *conv, va_list *args, char *area)
         dValue = va_arg(*args, double);
     }
     // Every failure below drops the field and lets the format go on.
-    if (conv->precision > (longDouble ? kLongDoublePrecisionLimit : kDoublePrecisionLimit)) {
+    if (conv->precision > (longDouble ? LONG_DOUBLE_PRECISION_LIMIT : DOUBLE_PRECISION_LIMIT)) {
         return FMT_OK;
     }
     size_t size = AreaSize(conv, longDouble);

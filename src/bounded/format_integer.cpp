@@ -1,14 +1,12 @@
 // Integer and pointer conversions: d i u o x X p.
 #include "bounded/format_engine.h"
 
-namespace {
-
-const char kLowerDigits[] = "0123456789abcdefx";
-const char kUpperDigits[] = "0123456789ABCDEFX";
+static const char LOWER_DIGITS[] = "0123456789abcdefx";
+static const char UPPER_DIGITS[] = "0123456789ABCDEFX";
 
 // The widest mark decides: 64-bit marks, then "hh", then "h", then the
 // word-sized letters, else int.
-int64_t ReadSigned(uint32_t sizes, va_list *args)
+static int64_t ReadSigned(uint32_t sizes, va_list *args)
 {
     if ((sizes & FMT_SZ_64) != 0) {
         return va_arg(*args, long long);
@@ -25,7 +23,7 @@ int64_t ReadSigned(uint32_t sizes, va_list *args)
     return va_arg(*args, int);
 }
 
-uint64_t ReadUnsigned(uint32_t sizes, va_list *args)
+static uint64_t ReadUnsigned(uint32_t sizes, va_list *args)
 {
     if ((sizes & FMT_SZ_64) != 0) {
         return va_arg(*args, unsigned long long);
@@ -42,24 +40,24 @@ uint64_t ReadUnsigned(uint32_t sizes, va_list *args)
     return va_arg(*args, unsigned int);
 }
 
-// Decimal digits two at a time: the pair for n is at kPairs + 2 * n.
-const char kPairs[] =
+// Decimal digits two at a time: the pair for n is at PAIRS + 2 * n.
+static const char PAIRS[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
 template <class T>
-char *PutDecimal(char *s, T value)
+static char *PutDecimal(char *s, T value)
 {
     while (value >= 100) {
         T pair = value % 100;
         value /= 100;
         s -= 2;
-        memcpy(s, kPairs + 2 * pair, 2);
+        memcpy(s, PAIRS + 2 * pair, 2);
     }
     if (value >= 10) {
         s -= 2;
-        memcpy(s, kPairs + 2 * value, 2);
+        memcpy(s, PAIRS + 2 * value, 2);
     } else if (value != 0) {
         *--s = static_cast<char>('0' + value);
     }
@@ -68,7 +66,7 @@ char *PutDecimal(char *s, T value)
 
 // Writes the digits of value leftwards ending at end and returns the first;
 // a value 0 gives no digits (the caller adds what the precision asks).
-char *PutDigits(char *end, uint64_t value, unsigned base, const char *digits)
+static char *PutDigits(char *end, uint64_t value, unsigned base, const char *digits)
 {
     if (base == 10) {
         // 32-bit division is the cheaper one when the value allows it.
@@ -82,7 +80,7 @@ char *PutDigits(char *end, uint64_t value, unsigned base, const char *digits)
     return s;
 }
 
-unsigned BaseOf(char type)
+static unsigned BaseOf(char type)
 {
     switch (type) {
     case 'o': return 8;
@@ -92,8 +90,6 @@ unsigned BaseOf(char type)
     default: return 10;
     }
 }
-
-}  // namespace
 
 int ConvertInteger(FmtOut *out, FmtSpec *conv, va_list *args, char *area)
 {
@@ -123,7 +119,7 @@ int ConvertInteger(FmtOut *out, FmtSpec *conv, va_list *args, char *area)
         conv->flags &= ~FMT_ZERO;
         precision = precision > FMT_AREA_SIZE ? FMT_AREA_SIZE : precision;
     }
-    const char *digits = conv->type == 'X' ? kUpperDigits : kLowerDigits;
+    const char *digits = conv->type == 'X' ? UPPER_DIGITS : LOWER_DIGITS;
     char *end = area + FMT_AREA_SIZE;
     char *s = PutDigits(end, value, BaseOf(conv->type), digits);
     // Without a precision at least one digit; "%.0d" of 0 gives none.

@@ -5,19 +5,17 @@
 
 #include "bounded/format_engine.h"
 
-namespace {
+enum FormatState : uint8_t { ST_TEXT, ST_PERCENT, ST_FLAG, ST_WIDTH, ST_DOT, ST_PRECISION, ST_SIZE, ST_TYPE, ST_INVALID };
+enum CharClass : uint8_t { CL_ORDINARY, CL_PERCENT, CL_DOT, CL_STAR, CL_ZERO, CL_DIGIT, CL_FLAG, CL_SIZE, CL_TYPE };
 
-enum State : uint8_t { ST_TEXT, ST_PERCENT, ST_FLAG, ST_WIDTH, ST_DOT, ST_PRECISION, ST_SIZE, ST_TYPE, ST_INVALID };
-enum Class : uint8_t { CL_ORDINARY, CL_PERCENT, CL_DOT, CL_STAR, CL_ZERO, CL_DIGIT, CL_FLAG, CL_SIZE, CL_TYPE };
-
-constexpr int32_t kDigitLimit = 21474836;  // a further digit beyond this is refused
-constexpr int32_t kArgLimit = 214748360;   // largest width or precision taken from "*"
+constexpr int32_t DIGIT_LIMIT = 21474836;  // a further digit beyond this is refused
+constexpr int32_t ARG_LIMIT = 214748360;   // largest width or precision taken from "*"
 
 struct ClassTable {
     uint8_t of[256];
 };
 
-constexpr ClassTable MakeClassTable()
+static constexpr ClassTable MakeClassTable()
 {
     ClassTable t{};
     const char *sizes = "ILNZhjlqtwz";
@@ -42,11 +40,11 @@ constexpr ClassTable MakeClassTable()
     return t;
 }
 
-constexpr ClassTable kClass = MakeClassTable();
+constexpr ClassTable CLASS = MakeClassTable();
 
 // Next state by class (rows) and current state (columns text .. type).
 constexpr uint8_t I = ST_INVALID;
-constexpr uint8_t kNext[9][8] = {
+constexpr uint8_t NEXT[9][8] = {
     /* ordinary */ {ST_TEXT, I, I, I, I, I, I, ST_TEXT},
     /* percent  */ {ST_PERCENT, ST_TEXT, I, I, I, I, I, ST_PERCENT},
     /* dot      */ {ST_TEXT, ST_DOT, ST_DOT, ST_DOT, I, I, I, ST_TEXT},
@@ -58,7 +56,7 @@ constexpr uint8_t kNext[9][8] = {
     /* type     */ {ST_TEXT, ST_TYPE, ST_TYPE, ST_TYPE, ST_TYPE, ST_TYPE, ST_TYPE, ST_TEXT},
 };
 
-void SetFlag(FmtSpec *conv, char c)
+static void SetFlag(FmtSpec *conv, char c)
 {
     switch (c) {
     case '-': conv->flags |= FMT_LEFT; break;
@@ -70,16 +68,16 @@ void SetFlag(FmtSpec *conv, char c)
 }
 
 // Appends one digit to a width or precision; false once it grows too large.
-bool AppendDigit(int32_t *value, char c)
+static bool AppendDigit(int32_t *value, char c)
 {
-    if (*value > kDigitLimit) {
+    if (*value > DIGIT_LIMIT) {
         return false;
     }
     *value = *value * 10 + (c - '0');
     return true;
 }
 
-bool TakeWidth(FmtSpec *conv, char c, uint8_t from, va_list *args)
+static bool TakeWidth(FmtSpec *conv, char c, uint8_t from, va_list *args)
 {
     if (c == '*') {
         int64_t w = va_arg(*args, int);
@@ -87,9 +85,9 @@ bool TakeWidth(FmtSpec *conv, char c, uint8_t from, va_list *args)
             conv->flags |= FMT_LEFT;
             w = -w;
         }
-        conv->width = static_cast<int32_t>(w > kArgLimit ? 0 : w);
+        conv->width = static_cast<int32_t>(w > ARG_LIMIT ? 0 : w);
         conv->widthFromArg = true;
-        return w <= kArgLimit;
+        return w <= ARG_LIMIT;
     }
     if (from != ST_WIDTH) {
         conv->width = 0;  // the first digit after "%" or a flag starts anew
@@ -100,13 +98,13 @@ bool TakeWidth(FmtSpec *conv, char c, uint8_t from, va_list *args)
     return AppendDigit(&conv->width, c);
 }
 
-bool TakePrecision(FmtSpec *conv, char c, va_list *args)
+static bool TakePrecision(FmtSpec *conv, char c, va_list *args)
 {
     if (c == '*') {
         int p = va_arg(*args, int);
         conv->precisionFromArg = true;
-        conv->precision = p < 0 ? -1 : (p > kArgLimit ? 0 : p);
-        return p <= kArgLimit;
+        conv->precision = p < 0 ? -1 : (p > ARG_LIMIT ? 0 : p);
+        return p <= ARG_LIMIT;
     }
     if (conv->precisionFromArg) {
         return true;
@@ -116,7 +114,7 @@ bool TakePrecision(FmtSpec *conv, char c, va_list *args)
 
 // Reads the size letters at *at (the pointer is left on the last one read).
 // Returns false for an "I" that starts no size.
-bool TakeSize(FmtSpec *conv, const char **at)
+static bool TakeSize(FmtSpec *conv, const char **at)
 {
     const char *p = *at;
     switch (*p) {
@@ -151,7 +149,7 @@ bool TakeSize(FmtSpec *conv, const char **at)
     return true;
 }
 
-int Convert(FmtOut *out, FmtSpec *conv, va_list *args, char *area)
+static int Convert(FmtOut *out, FmtSpec *conv, va_list *args, char *area)
 {
     switch (conv->type) {
     case 'c':
@@ -171,12 +169,12 @@ int Convert(FmtOut *out, FmtSpec *conv, va_list *args, char *area)
 // Copies format text up to the next "%" or the end and returns where it
 // stopped. Short runs, the usual case, go byte by byte; the rest of a long
 // run is found with the C library and copied in one block.
-const char *CopyText(FmtOut *out, const char *p, bool *fits)
+static const char *CopyText(FmtOut *out, const char *p, bool *fits)
 {
-    constexpr int kShortRun = 16;
+    constexpr int SHORT_RUN = 16;
     char *cur = out->cur;
     int32_t room = out->room;
-    for (int k = 0; k < kShortRun; ++k, ++p) {
+    for (int k = 0; k < SHORT_RUN; ++k, ++p) {
         char c = *p;
         if (c == '%' || c == '\0' || room == 0) {
             *fits = (c == '%' || c == '\0');
@@ -194,7 +192,7 @@ const char *CopyText(FmtOut *out, const char *p, bool *fits)
     return end;
 }
 
-int RunFormat(FmtOut *out, const char *p, va_list *args)
+static int RunFormat(FmtOut *out, const char *p, va_list *args)
 {
     char area[FMT_AREA_SIZE];  // written before it is read, by each conversion
     FmtSpec conv{};
@@ -218,7 +216,7 @@ int RunFormat(FmtOut *out, const char *p, va_list *args)
         if (c == '\0') {
             return FMT_INVALID;  // a conversion left open
         }
-        uint8_t next = kNext[kClass.of[static_cast<uint8_t>(c)]][state];
+        uint8_t next = NEXT[CLASS.of[static_cast<uint8_t>(c)]][state];
         int rc = FMT_OK;
         switch (next) {
         case ST_TEXT: rc = PutChar(out, c) ? FMT_OK : FMT_TOO_LONG; break;
@@ -248,8 +246,6 @@ int RunFormat(FmtOut *out, const char *p, va_list *args)
         ++p;
     }
 }
-
-}  // namespace
 
 int FormatEngine(FmtOut *out, const char *format, va_list *args)
 {

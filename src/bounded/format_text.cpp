@@ -4,17 +4,15 @@
 
 #include "bounded/format_engine.h"
 
-namespace {
-
 // A wide string longer than this counts as empty.
-constexpr size_t kWideLimit = 536870911;
+constexpr size_t WIDE_LIMIT = 536870911;
 
-const char kNullText[] = "(null)";
-const wchar_t kNullWide[] = L"(null)";
+static const char NULL_TEXT[] = "(null)";
+static const wchar_t NULL_WIDE[] = L"(null)";
 
 // "C" and "S" are wide unless a size says otherwise; "h" alone makes any of
 // the four narrow, "l" or "w" wide.
-bool IsWide(const FmtSpec *conv)
+static bool IsWide(const FmtSpec *conv)
 {
     if ((conv->sizes & (FMT_SZ_L | FMT_SZ_WIDE)) != 0) {
         return true;
@@ -24,7 +22,7 @@ bool IsWide(const FmtSpec *conv)
 
 // One wide character in its multibyte form; false when the locale cannot
 // write it. A private conversion state keeps concurrent calls apart.
-bool PutWide(FmtOut *out, wchar_t wc, bool *fits)
+static bool PutWide(FmtOut *out, wchar_t wc, bool *fits)
 {
     char bytes[MB_LEN_MAX];
     mbstate_t state;
@@ -38,7 +36,7 @@ bool PutWide(FmtOut *out, wchar_t wc, bool *fits)
 }
 
 // Width and precision count wide characters, not the bytes they become.
-int PutWideText(FmtOut *out, const FmtSpec *conv, const wchar_t *text, size_t len)
+static int PutWideText(FmtOut *out, const FmtSpec *conv, const wchar_t *text, size_t len)
 {
     if (!PutFieldHead(out, conv, len, nullptr, 0, false)) {
         return FMT_TOO_LONG;
@@ -55,7 +53,7 @@ int PutWideText(FmtOut *out, const FmtSpec *conv, const wchar_t *text, size_t le
     return PutFieldTail(out, conv, len, 0) ? FMT_OK : FMT_TOO_LONG;
 }
 
-int ConvertWide(FmtOut *out, const FmtSpec *conv, va_list *args)
+static int ConvertWide(FmtOut *out, const FmtSpec *conv, va_list *args)
 {
     if (conv->type == 'c' || conv->type == 'C') {
         wchar_t wc = static_cast<wchar_t>(va_arg(*args, wint_t));
@@ -63,19 +61,17 @@ int ConvertWide(FmtOut *out, const FmtSpec *conv, va_list *args)
     }
     const wchar_t *text = va_arg(*args, const wchar_t *);
     if (text == nullptr) {
-        text = kNullWide;
+        text = NULL_WIDE;
     }
     size_t len;
     if (conv->precision >= 0) {
         len = wcsnlen(text, static_cast<size_t>(conv->precision));
     } else {
-        len = wcsnlen(text, kWideLimit + 1);
-        len = len > kWideLimit ? 0 : len;
+        len = wcsnlen(text, WIDE_LIMIT + 1);
+        len = len > WIDE_LIMIT ? 0 : len;
     }
     return PutWideText(out, conv, text, len);
 }
-
-}  // namespace
 
 int ConvertText(FmtOut *out, const FmtSpec *conv, va_list *args)
 {
@@ -88,7 +84,7 @@ int ConvertText(FmtOut *out, const FmtSpec *conv, va_list *args)
     }
     const char *text = va_arg(*args, const char *);
     if (text == nullptr) {
-        text = kNullText;
+        text = NULL_TEXT;
     }
     size_t len = conv->precision >= 0 ? strnlen(text, static_cast<size_t>(conv->precision)) : strlen(text);
     return PutField(out, conv, nullptr, 0, text, len, false) ? FMT_OK : FMT_TOO_LONG;

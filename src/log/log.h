@@ -1,4 +1,8 @@
 // The one log writer: "/var/log/ceph-zarvel.log", rotated to ".old".
+//
+// Every message text handed to WriteLog is part of the interface: operators
+// grep for it and tests compare it byte for byte, odd spellings included.
+// Texts that look like typos carry a mark where they are written; change none.
 #pragma once
 
 constexpr int LOG_DEBUG = 0;    // formatted, never written
@@ -14,9 +18,10 @@ constexpr long LOG_ROTATE_SIZE = 4193280;  // rotate when strictly larger
 // Failures go to stdout as notices; the caller is never told.
 void WriteLog(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
-// Where WriteLog's lines go, for the whole process. The daemon never calls
-// SetLogSink and keeps the file; a read-only tool picks another sink once,
-// before its first line, so that it leaves no trace in the daemon's log.
+// For ceph-zarvel-report. Where WriteLog's lines go, for the whole process.
+// The daemon never calls SetLogSink and keeps the file; a read-only tool
+// picks another sink once, before its first line, so that it leaves no trace
+// in the daemon's log.
 constexpr int LOG_SINK_FILE = 0;    // the log file, notices on stdout (default)
 constexpr int LOG_SINK_NONE = 1;    // nowhere: no line, no notice
 constexpr int LOG_SINK_STDERR = 2;  // every line, DEBUG included, and notices on stderr

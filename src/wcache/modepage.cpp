@@ -1,7 +1,5 @@
 // The Caching mode page: MODE SENSE with two-pass length discovery, the WCE
 // reading, and MODE SELECT of fetched mode data.
-#include <scsi/sg.h>
-
 #include <cstdlib>
 
 #include "bounded/bounded.h"
@@ -9,14 +7,11 @@
 #include "wcache/issue.h"
 #include "wcache/wcache.h"
 
-namespace {
-
 constexpr uint8_t MODE_SENSE6 = 0x1a;
 constexpr uint8_t MODE_SENSE10 = 0x5a;
 constexpr uint8_t MODE_SELECT6 = 0x15;
 constexpr uint8_t MODE_SELECT10 = 0x55;
 constexpr uint8_t MODE_SELECT_PF = 0x10;
-constexpr uint8_t CACHING_PAGE[2] = {0x08, 0x00};
 constexpr uint32_t CACHING_PAGE_LEN = 20;
 constexpr uint8_t WCE_BIT = 0x04;
 constexpr uint8_t PAGE_PS_BIT = 0x80;
@@ -29,7 +24,7 @@ struct HeaderForm {
 constexpr HeaderForm FORM10 = {1, 8};
 constexpr HeaderForm FORM6 = {0, 4};
 
-uint32_t TotalLength(const uint8_t *data, const HeaderForm &form)
+static uint32_t TotalLength(const uint8_t *data, const HeaderForm &form)
 {
     if (form.useTenByte == 1) {
         return ((static_cast<uint32_t>(data[0]) << 8) | data[1]) + 2;
@@ -37,7 +32,7 @@ uint32_t TotalLength(const uint8_t *data, const HeaderForm &form)
     return static_cast<uint32_t>(data[0]) + 1;
 }
 
-uint32_t BlockDescriptorLength(const uint8_t *data, const HeaderForm &form)
+static uint32_t BlockDescriptorLength(const uint8_t *data, const HeaderForm &form)
 {
     if (form.useTenByte == 1) {
         return (static_cast<uint32_t>(data[6]) << 8) | data[7];
@@ -47,7 +42,7 @@ uint32_t BlockDescriptorLength(const uint8_t *data, const HeaderForm &form)
 
 // MODE SENSE may move fewer bytes than asked and still succeed, so a buffer
 // is always zeroed: nothing of an earlier heap user is ever parsed or sent.
-uint8_t *AllocateCleared(uint32_t len)
+static uint8_t *AllocateCleared(uint32_t len)
 {
     uint8_t *buffer = static_cast<uint8_t *>(malloc(len));
     if (buffer == nullptr) {
@@ -59,7 +54,7 @@ uint8_t *AllocateCleared(uint32_t len)
 }
 
 // One MODE SENSE into buffer; *received is how many bytes really arrived.
-int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buffer, uint32_t len,
+static int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buffer, uint32_t len,
                   const HeaderForm &form, uint32_t *received)
 {
     ModeBuffer modeBuffer = {len, buffer};
@@ -68,7 +63,7 @@ int32_t SenseInto(int fd, int32_t pageControl, const uint8_t *page, uint8_t *buf
     return rc;
 }
 
-int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
+static int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **outBuffer,
                     uint32_t *outLength, const HeaderForm &form)
 {
     uint8_t *header = AllocateCleared(form.headerLen);
@@ -109,6 +104,7 @@ int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **
         total = received;
     }
     if (total <= form.headerLen) {
+        // "invalied": operators grep this text as it stands; do not correct it.
         WriteLog(LOG_WARNING, "bufferLen invalied!\n");
         free(buffer);
         return 1;
@@ -120,13 +116,13 @@ int32_t GetModePage(int fd, int32_t pageControl, const uint8_t *page, uint8_t **
 
 // Offset of the Caching page in fetched mode data, or 0 when the 20-byte page
 // does not fit in its total length.
-uint32_t CachingPageOffset(const uint8_t *data, uint32_t total, const HeaderForm &form)
+static uint32_t CachingPageOffset(const uint8_t *data, uint32_t total, const HeaderForm &form)
 {
     uint32_t offset = form.headerLen + BlockDescriptorLength(data, form);
     return total >= offset + CACHING_PAGE_LEN ? offset : 0;
 }
 
-int32_t ReadWceIn(int fd, int32_t pageControl, uint32_t *wceValue, const HeaderForm &form)
+static int32_t ReadWceIn(int fd, int32_t pageControl, uint32_t *wceValue, const HeaderForm &form)
 {
     uint8_t *data = nullptr;
     uint32_t total = 0;
@@ -143,8 +139,6 @@ int32_t ReadWceIn(int fd, int32_t pageControl, uint32_t *wceValue, const HeaderF
     return offset != 0 ? 0 : 1;
 }
 
-}  // namespace
-
 int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *modeBuffer,
                   int32_t useTenByte)
 {
@@ -154,17 +148,17 @@ int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *
     cdb[2] = static_cast<uint8_t>(((pageControl & 0x03) << 6) | page[0]);
     cdb[3] = page[1];
     uint32_t received = len;
-    ScsiCommand cmd = {cdb, 6, SG_DXFER_FROM_DEV, modeBuffer->modeData, len, 0, &received};
+    int32_t cdbLen = 6;
     if (useTenByte == 1) {
         cdb[0] = MODE_SENSE10;
         cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
         cdb[8] = static_cast<uint8_t>(len & 0xff);
-        cmd.cdbLen = 10;
+        cdbLen = 10;
     } else {
         cdb[0] = MODE_SENSE6;
         cdb[4] = static_cast<uint8_t>(len & 0xff);
     }
-    if (IssueCommand(fd, &cmd) != 0) {
+    if (IssueDataIn(fd, cdb, cdbLen, modeBuffer->modeData, len, &received) != 0) {
         return 1;
     }
     modeBuffer->bufferLen = received;
@@ -217,7 +211,7 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
     uint8_t cdb[10];
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = MODE_SELECT_PF;
-    ScsiCommand cmd = {cdb, 6, SG_DXFER_TO_DEV, data, len, 0, nullptr};
+    int32_t cdbLen = 6;
     if (useTenByte == 1) {
         data[0] = 0;
         data[1] = 0;
@@ -225,12 +219,12 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
         cdb[0] = MODE_SELECT10;
         cdb[7] = static_cast<uint8_t>((len >> 8) & 0xff);
         cdb[8] = static_cast<uint8_t>(len & 0xff);
-        cmd.cdbLen = 10;
+        cdbLen = 10;
     } else {
         data[0] = 0;
         data[2] = 0;
         cdb[0] = MODE_SELECT6;
         cdb[4] = static_cast<uint8_t>(len & 0xff);
     }
-    return IssueCommand(fd, &cmd) == 0 ? 0 : 1;
+    return IssueDataOut(fd, cdb, cdbLen, data, len) == 0 ? 0 : 1;
 }

@@ -1,7 +1,6 @@
 // The write-cache switch: the first method that works, confirmed by a fresh
 // reading where the method itself cannot say whether the drive obeyed.
 #include <linux/hdreg.h>
-#include <scsi/sg.h>
 #include <sys/ioctl.h>
 
 #include <cstdlib>
@@ -12,7 +11,6 @@
 
 namespace {
 
-constexpr uint8_t CACHING_PAGE[2] = {0x08, 0x00};
 constexpr uint8_t ATA_PT16 = 0x85;
 constexpr uint8_t ATA_PT12 = 0xa1;
 constexpr uint8_t ATA_PROTOCOL_NON_DATA = 0x06;  // PROTOCOL 3 in bits 4-1
@@ -78,7 +76,7 @@ int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte)
     memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = ATA_PROTOCOL_NON_DATA;
     cdb[2] = ATA_CK_COND;
-    ScsiCommand cmd = {cdb, 16, SG_DXFER_NONE, nullptr, 0, 1, nullptr};
+    int32_t cdbLen = 16;
     if (useSixteenByte != 0) {
         cdb[0] = ATA_PT16;
         cdb[4] = ATA_DISABLE_WRITE_CACHE;
@@ -89,7 +87,7 @@ int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte)
         cdb[3] = ATA_DISABLE_WRITE_CACHE;
         cdb[8] = ATA_DEVICE_LBA;
         cdb[9] = ATA_SET_FEATURES;
-        cmd.cdbLen = 12;
+        cdbLen = 12;
     }
-    return IssueCommand(fd, &cmd);
+    return IssueNoData(fd, cdb, cdbLen, 1);
 }

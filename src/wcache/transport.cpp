@@ -8,8 +8,6 @@
 #include "wcache/issue.h"
 #include "wcache/wcache.h"
 
-namespace {
-
 constexpr unsigned DRIVER_STATUS_MASK = 0x0f;
 constexpr unsigned DRIVER_SENSE_CODE = 0x08;
 // STATUS of the ATA Status Return descriptor when it is the first descriptor
@@ -19,7 +17,7 @@ constexpr uint8_t ATA_ERR_OR_DRQ = 0x09;
 
 // CK_COND makes every ATA pass-through command end in CHECK CONDITION, so
 // for those the drive's own status decides, not the SCSI status.
-bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t checkAtaStatus)
+static bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t checkAtaStatus)
 {
     if ((checkAtaStatus & 1) == 0 || (hdr->driver_status & DRIVER_STATUS_MASK) != DRIVER_SENSE_CODE) {
         return false;
@@ -32,7 +30,7 @@ bool AtaStatusIsClean(const sg_io_hdr_t *hdr, const SgRequest *request, int32_t 
 
 // A short transfer still succeeds; the issuer that must not trust bytes the
 // device never sent learns how many did arrive.
-void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
+static void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
 {
     if (request->received == nullptr) {
         return;
@@ -40,8 +38,6 @@ void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
     uint32_t resid = hdr->resid > 0 ? static_cast<uint32_t>(hdr->resid) : 0;
     *request->received = resid < request->dataLen ? request->dataLen - resid : 0;
 }
-
-}  // namespace
 
 int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
 {
@@ -68,24 +64,42 @@ int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
         StoreReceived(&hdr, request);
         return 0;
     }
+    // "excute": operators grep this text as it stands; do not correct it.
     WriteLog(LOG_WARNING, "SG IO excute failed %d %d %d.\n", hdr.masked_status, hdr.host_status,
              static_cast<int>(driverLow));
     return 1;
 }
 
-int32_t IssueCommand(int fd, const ScsiCommand *cmd)
+// The one place that fills a request from an issuer's description.
+static int32_t Issue(int fd, uint8_t *cdb, int32_t cdbLen, int32_t direction, void *data, uint32_t dataLen,
+              int32_t checkAtaStatus, uint32_t *received)
 {
     SgRequest request;
     uint8_t sense[SENSE_LEN];
     memset_s(&request, sizeof(request), 0, sizeof(request));
     memset_s(sense, sizeof(sense), 0, sizeof(sense));
-    request.cdb = cmd->cdb;
-    request.cdbLen = cmd->cdbLen;
-    request.direction = cmd->direction;
-    request.data = cmd->data;
-    request.dataLen = cmd->dataLen;
+    request.cdb = cdb;
+    request.cdbLen = cdbLen;
+    request.direction = direction;
+    request.data = data;
+    request.dataLen = dataLen;
     request.sense = sense;
     request.senseLen = SENSE_LEN;
-    request.received = cmd->received;
-    return SendSgIo(fd, &request, cmd->checkAtaStatus);
+    request.received = received;
+    return SendSgIo(fd, &request, checkAtaStatus);
+}
+
+int32_t IssueDataIn(int fd, uint8_t *cdb, int32_t cdbLen, void *data, uint32_t dataLen, uint32_t *received)
+{
+    return Issue(fd, cdb, cdbLen, SG_DXFER_FROM_DEV, data, dataLen, 0, received);
+}
+
+int32_t IssueDataOut(int fd, uint8_t *cdb, int32_t cdbLen, void *data, uint32_t dataLen)
+{
+    return Issue(fd, cdb, cdbLen, SG_DXFER_TO_DEV, data, dataLen, 0, nullptr);
+}
+
+int32_t IssueNoData(int fd, uint8_t *cdb, int32_t cdbLen, int32_t checkAtaStatus)
+{
+    return Issue(fd, cdb, cdbLen, SG_DXFER_NONE, nullptr, 0, checkAtaStatus, nullptr);
 }

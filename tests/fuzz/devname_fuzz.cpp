@@ -1,6 +1,8 @@
-// CheckDevName and StripPartition on arbitrary names and buffer sizes,
-// against the rules: "sd", lowercase letters, digits, shorter than the
-// buffer; a refused name leaves the buffer as it was.
+// CheckDevName and StripPartition on arbitrary names and on names made to
+// be disk names, with buffer sizes around their lengths: a made name that
+// fits is accepted, an accepted name looks like a disk name and is copied
+// exactly, a refused one leaves the buffer as it was; the cut keeps a prefix
+// that ends in a letter and drops only digits.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,31 +14,37 @@
 
 namespace {
 
-bool IsDiskName(const std::string &s)
+// A disk or partition name by construction: "sd", 1-4 letters, 0-3 digits.
+std::string MadeName(FuzzInput *in)
 {
-    size_t i = 2;
-    if (s.size() < 3 || s.compare(0, 2, "sd") != 0) {
-        return false;
+    std::string name = "sd";
+    for (uint32_t n = 1 + in->Below(4); n > 0; --n) {
+        name += static_cast<char>('a' + in->Below(26));
     }
-    while (i < s.size() && s[i] >= 'a' && s[i] <= 'z') {
-        ++i;
+    for (uint32_t n = in->Below(4); n > 0; --n) {
+        name += static_cast<char>('0' + in->Below(10));
     }
-    if (i == 2) {
-        return false;
-    }
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-        ++i;
-    }
-    return i == s.size();
+    return name;
 }
 
-std::string Stripped(const std::string &s)
+bool Lower(char c)
 {
-    size_t end = s.size();
-    while (end > 2 && !(s[end - 1] >= 'a' && s[end - 1] <= 'z')) {
-        --end;
+    return c >= 'a' && c <= 'z';
+}
+
+// What every accepted name shows, whatever the rule that let it in: the
+// prefix, at least one letter, and nothing but letters and digits.
+bool LooksLikeDiskName(const std::string &s)
+{
+    if (s.size() < 3 || s.compare(0, 2, "sd") != 0 || !Lower(s[2])) {
+        return false;
     }
-    return s.substr(0, end);
+    for (char c : s) {
+        if (!Lower(c) && !(c >= '0' && c <= '9')) {
+            return false;
+        }
+    }
+    return true;
 }
 
 [[noreturn]] void Fail(const char *what, const std::string &name)
@@ -60,29 +68,49 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzInput in(data, size);
-    uint32_t outLen = in.Below(24);
-    std::string name = in.Text(40);
+    bool made = in.Flag();
+    std::string name = made ? MadeName(&in) : in.Text(40);
     name = name.c_str();
+    uint32_t outLen = in.Flag() ? static_cast<uint32_t>(name.size()) + in.Below(3) : in.Below(24);
     char *out = static_cast<char *>(malloc(outLen + 1));  // exact size (+1 so that 0 is a real block)
     memset(out, 0x7e, outLen + 1);
     int32_t got = CheckDevName(name.c_str(), out, outLen);
-    bool want = IsDiskName(name) && name.size() < outLen;
-    if (got != (want ? 1 : 0)) {
-        Fail("CheckDevName result", name);
+    if (made && name.size() < outLen && got != 1) {
+        Fail("a disk name that fits was refused", name);
+    }
+    if (got == 1 && (!LooksLikeDiskName(name) || name.size() >= outLen)) {
+        Fail("accepted what is no disk name, or does not fit", name);
     }
     for (uint32_t i = 0; i <= outLen; ++i) {
-        char expected = (want && i < name.size()) ? name[i] : (want && i == name.size()) ? '\0' : 0x7e;
+        char expected = got != 1 || i > name.size() ? 0x7e : i == name.size() ? '\0' : name[i];
         if (out[i] != expected) {
-            Fail("CheckDevName buffer", name);
+            Fail(got == 1 ? "accepted name not copied exactly" : "refusal touched the buffer", name);
         }
     }
     free(out);
     std::string copy = name;
     uint32_t nameLen = in.Flag() ? static_cast<uint32_t>(name.size()) : in.Below(8);
     got = StripPartition(copy.data(), nameLen);
-    bool strips = nameLen > 2 && name.compare(0, 2, "sd") == 0;
-    if (got != (strips ? 1 : 0) || strcmp(copy.c_str(), strips ? Stripped(name).c_str() : name.c_str()) != 0) {
-        Fail("StripPartition", name);
+    std::string cut = copy.c_str();
+    if (got != 1) {
+        if (copy != name) {
+            Fail("StripPartition refused but changed the name", name);
+        }
+        return 0;
+    }
+    if (name.compare(0, cut.size(), cut) != 0 || cut.compare(0, 2, "sd") != 0) {
+        Fail("StripPartition kept no \"sd\" prefix of the name", name);
+    }
+    if (cut.size() > 2 && !Lower(cut.back())) {
+        Fail("StripPartition left a non-letter at the end", name);
+    }
+    for (size_t i = cut.size(); i < name.size(); ++i) {
+        if (Lower(name[i])) {
+            Fail("StripPartition dropped a letter", name);
+        }
+    }
+    if (made && cut.find_first_of("0123456789") != std::string::npos) {
+        Fail("StripPartition kept a partition number", name);
     }
     return 0;
 }

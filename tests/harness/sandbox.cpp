@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -461,6 +462,32 @@ Exit RunOneCycle(const RunOptions &opts)
     Exit result = Stop(proc, SIGTERM);
     EXPECT_TRUE(slept) << "the daemon never reached its sleep";
     return result;
+}
+
+Captured CaptureOutput(const std::function<void()> &call)
+{
+    Captured got;
+    std::string *dest[] = {&got.out, &got.err};
+    int saved[2];
+    int mem[2];
+    fflush(stdout);
+    fflush(stderr);
+    for (int fd = 1; fd <= 2; ++fd) {
+        saved[fd - 1] = dup(fd);
+        mem[fd - 1] = memfd_create("captured", 0);
+        dup2(mem[fd - 1], fd);
+    }
+    call();
+    fflush(stdout);
+    fflush(stderr);
+    for (int fd = 1; fd <= 2; ++fd) {
+        dup2(saved[fd - 1], fd);
+        close(saved[fd - 1]);
+        dest[fd - 1]->resize(static_cast<size_t>(lseek(mem[fd - 1], 0, SEEK_END)));
+        (void)!pread(mem[fd - 1], dest[fd - 1]->data(), dest[fd - 1]->size(), 0);
+        close(mem[fd - 1]);
+    }
+    return got;
 }
 
 }  // namespace sandbox

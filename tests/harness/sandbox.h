@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,13 @@ std::string FsidOf(int n);
 std::vector<std::string> LogLines(const std::string &path = "/var/log/ceph-zarvel.log");
 // The same lines reduced to "LEVEL message" ("INFO ceph zarvel start").
 std::vector<std::string> LogMessages(const std::string &path = "/var/log/ceph-zarvel.log");
+
+// ---- this process's own output ----------------------------------------------
+struct Captured {
+    std::string out, err;
+};
+// Runs call with fds 1 and 2 pointed at memory files; what each received.
+Captured CaptureOutput(const std::function<void()> &call);
 
 // ---- processes ------------------------------------------------------------
 struct RunOptions {

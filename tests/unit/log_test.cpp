@@ -1,7 +1,6 @@
 // WriteLog in-process: line format, levels, trimming, size limit, notices.
 // The sandbox gives this process a private /var/log; stdout is captured by
-// pointing fd 1 at a memory file for the duration of one call.
-#include <sys/mman.h>
+// the harness for the duration of one call.
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -18,18 +17,7 @@ namespace {
 
 std::string CaptureStdout(const std::function<void()> &call)
 {
-    fflush(stdout);
-    int saved = dup(STDOUT_FILENO);
-    int mem = memfd_create("stdout", 0);
-    dup2(mem, STDOUT_FILENO);
-    call();
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::string out(static_cast<size_t>(lseek(mem, 0, SEEK_END)), '\0');
-    pread(mem, out.data(), out.size(), 0);
-    close(mem);
-    return out;
+    return CaptureOutput(call).out;
 }
 
 std::string Tid()

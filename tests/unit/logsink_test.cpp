@@ -1,7 +1,6 @@
 // Where WriteLog's lines go: the daemon's file by default, nowhere or stderr
 // for a read-only tool, and never a stray notice on stdout (which then
 // carries the tool's report).
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <string>
@@ -13,34 +12,10 @@ using namespace sandbox;
 
 namespace {
 
-struct Captured {
-    std::string out, err;
-};
-
-// Runs one WriteLog with fds 1 and 2 pointed at memory files.
+// Runs one WriteLog with its output captured.
 Captured WriteCaptured(int level, const char *fmt)
 {
-    Captured got;
-    std::string *dest[] = {&got.out, &got.err};
-    int saved[2], mem[2];
-    fflush(stdout);
-    fflush(stderr);
-    for (int fd = 1; fd <= 2; ++fd) {
-        saved[fd - 1] = dup(fd);
-        mem[fd - 1] = memfd_create("captured", 0);
-        dup2(mem[fd - 1], fd);
-    }
-    WriteLog(level, fmt, "sdc");
-    fflush(stdout);
-    fflush(stderr);
-    for (int fd = 1; fd <= 2; ++fd) {
-        dup2(saved[fd - 1], fd);
-        close(saved[fd - 1]);
-        dest[fd - 1]->resize(static_cast<size_t>(lseek(mem[fd - 1], 0, SEEK_END)));
-        (void)!pread(mem[fd - 1], dest[fd - 1]->data(), dest[fd - 1]->size(), 0);
-        close(mem[fd - 1]);
-    }
-    return got;
+    return CaptureOutput([&] { WriteLog(level, fmt, "sdc"); });
 }
 
 // Text after the "[time][process(tid)]" stamp of a line, "" without one.
