@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "inventory/inventory.h"
+#include "wcache/wcache.h"
 
 // What one whole disk looks like to the daemon right now.
 struct DiskRow {
@@ -32,10 +33,10 @@ struct Report {
 int32_t CollectReport(Report *report);
 void FreeReport(Report *report);
 
-// The daemon's next move on a disk, and why.
-constexpr int ACTION_NONE = 0;
-constexpr int ACTION_SWITCH = 1;  // it would try the switch
-constexpr int ACTION_RESCAN = 2;  // WCE already 0, the kernel still says write back
+// The daemon's next move on a disk, and why: the apply pass's own decision.
+constexpr int ACTION_NONE = WC_MOVE_NONE;
+constexpr int ACTION_SWITCH = WC_MOVE_SWITCH;  // it would try the switch
+constexpr int ACTION_RESCAN = WC_MOVE_RESCAN;  // WCE already 0, the kernel still says write back
 int RowAction(const DiskRow *row);
 // "target", or the first rule that keeps the daemon away from the disk.
 const char *RowVerdict(const DiskRow *row);

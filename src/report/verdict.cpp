@@ -5,11 +5,7 @@
 
 const char *KernelText(int kernel)
 {
-    switch (kernel) {
-    case KERNEL_WC_BACK: return "write back";
-    case KERNEL_WC_THROUGH: return "write through";
-    default: return "unknown";
-    }
+    return KernelViewText(kernel);
 }
 
 const char *ObjectStoreText(int32_t osdType)
@@ -43,11 +39,7 @@ int RowAction(const DiskRow *row)
     if (row->rule != TARGET_SELECTED || row->nodeOpen != 1) {
         return ACTION_NONE;
     }
-    // An unreadable page does not stop the switch: it goes on to MODE SELECT.
-    if (row->driveWce != 0) {
-        return ACTION_SWITCH;
-    }
-    return row->kernel == KERNEL_WC_BACK ? ACTION_RESCAN : ACTION_NONE;
+    return NextWriteCacheMove(row->kernel, row->driveWce);
 }
 
 int RowCacheStillOn(const DiskRow *row)

@@ -20,13 +20,14 @@ constexpr size_t RESOLVED_BUF_SIZE = 4096;
 static_assert(RESOLVED_BUF_SIZE >= PATH_MAX, "realpath needs PATH_MAX bytes");
 
 // Acts on one open disk whose kernel view was read as view; the caller
-// closes fd.
+// closes fd. SetWce reads WCE and switches in one call, so the move is
+// consulted once the drive has answered.
 void SwitchOpenDisk(int fd, const char *name, int view)
 {
     int32_t rc = SetWce(fd, 0);
     if (rc == -1) {
         // The drive is already write-through; only a stale kernel view is left.
-        if (view == KERNEL_WC_BACK) {
+        if (NextWriteCacheMove(view, 0) == WC_MOVE_RESCAN) {
             RescanDevice(name);
         }
         return;

@@ -10,6 +10,24 @@
 constexpr int SYSFS_PATH_SIZE = 4096;
 constexpr int WRITE_CACHE_TEXT_SIZE = 256;
 
+// Indexed by KERNEL_WC_BACK and KERNEL_WC_THROUGH; the kernel writes these
+// words, followed by a line feed, into queue/write_cache.
+static const char *const KERNEL_VIEW_WORDS[] = {"write back", "write through"};
+static_assert(KERNEL_WC_BACK == 0 && KERNEL_WC_THROUGH == 1, "KERNEL_VIEW_WORDS is indexed by the view");
+
+const char *KernelViewText(int view)
+{
+    return view == KERNEL_WC_BACK || view == KERNEL_WC_THROUGH ? KERNEL_VIEW_WORDS[view] : "unknown";
+}
+
+int NextWriteCacheMove(int view, int32_t driveWce)
+{
+    if (driveWce != 0) {
+        return WC_MOVE_SWITCH;
+    }
+    return view == KERNEL_WC_BACK ? WC_MOVE_RESCAN : WC_MOVE_NONE;
+}
+
 int GetKernelWriteCache(const char *devName)
 {
     char path[SYSFS_PATH_SIZE];
@@ -24,11 +42,10 @@ int GetKernelWriteCache(const char *devName)
     }
     value[sizeof(value) - 1] = '\0';
     // Prefixes only: the kernel puts a line feed behind the words.
-    if (strncmp(value, "write back", 10) == 0) {
-        return KERNEL_WC_BACK;
-    }
-    if (strncmp(value, "write through", 13) == 0) {
-        return KERNEL_WC_THROUGH;
+    for (int view = KERNEL_WC_BACK; view <= KERNEL_WC_THROUGH; ++view) {
+        if (strncmp(value, KERNEL_VIEW_WORDS[view], strlen(KERNEL_VIEW_WORDS[view])) == 0) {
+            return view;
+        }
     }
     return KERNEL_WC_UNKNOWN;
 }

@@ -70,11 +70,23 @@ constexpr int KERNEL_WC_BACK = 0;
 constexpr int KERNEL_WC_THROUGH = 1;
 constexpr int KERNEL_WC_UNKNOWN = 2;
 int GetKernelWriteCache(const char *devName);
+// The words of queue/write_cache for a KERNEL_WC_* value ("unknown" for
+// any other): the one table that reading and showing the view share.
+const char *KernelViewText(int view);
+
+// The apply pass's next move on an open target disk, given the kernel's
+// view and the drive's WCE (1, 0, or -1 when the Caching page could not be
+// read: the switch then still goes on to MODE SELECT). The pass and
+// ceph-zarvel-report both decide through it, so they cannot drift apart.
+constexpr int WC_MOVE_NONE = 0;
+constexpr int WC_MOVE_SWITCH = 1;  // try the switch, then rescan and flush
+constexpr int WC_MOVE_RESCAN = 2;  // WCE already 0: only tell the kernel
+int NextWriteCacheMove(int view, int32_t driveWce);
 
 // Writes "1" to /sys/block/<name>/device/rescan and logs the outcome.
 void RescanDevice(const char *devName);
 
-// Opens /dev/<name> as the apply pass does: links resolved into resolved
+// For ceph-zarvel-report too. Opens /dev/<name> as the apply pass does: links resolved into resolved
 // (PATH_MAX bytes at least), then read-only and non-blocking. The descriptor
 // (the caller closes it), DISK_NODE_MISSING when the path cannot be built or
 // resolved, DISK_NODE_OPEN_FAILED when the open failed. Logs nothing.
