@@ -126,10 +126,8 @@ TEST_F(ApplyPassTest, RealisticServerAcrossTwoRuns)
     AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});  // the SSD
     AddDisk({"sdg", {}, 0, "write back", "personality=sata"});             // OSD on an SSD
     AddPvs({{"sdb", "ceph-a"}, {"sdf1", "ceph-db"}});
-    for (const char *lv : {"/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0"}) {  // the LVs' nodes
-        MakeDirs(std::string(lv).substr(0, std::string(lv).rfind('/')));
-        WriteFile(lv, "");
-    }
+    AddLv("ceph-a", "osd-block-0", {"sdb"});
+    AddLv("ceph-db", "db-0", {"sdf1"});
     AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0"});
     AddOsd({"ceph-1", FSID[1], "bluestore", "/dev/sdc2", "/dev/sdf2"});
     AddOsd({"ceph-2", FSID[2], "bluestore", "/dev/sdd", ""});

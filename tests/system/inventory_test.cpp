@@ -45,8 +45,7 @@ TEST_F(InventorySystemTest, SeveralOsdsLogOnlyWhatIsWrong)
 {
     Disks({{"sda", {"sda1", "sda2"}, 0}, {"sdb"}, {"sdc"}, {"sdd", {"sdd1"}}, {"sde"},
            {"sdf", {"sdf1", "sdf2", "sdf3"}, 0}});
-    MakeDirs("/dev/ceph-a");
-    WriteFile("/dev/ceph-a/osd-block-0", "");
+    AddLv("ceph-a", "osd-block-0", {"sdb"});
     AddPvs({{"sdb", "ceph-a"}});
     AddOsd({"ceph-0", FsidOf(0), "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdf1"});
     AddOsd({"ceph-1", FsidOf(1), "bluestore", "/dev/sdc", "/dev/sdf2"});

@@ -122,11 +122,13 @@ bool Logged(const std::string &message)
 const char *const FSID[] = {"0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", "1f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f1",
                             "2f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f2"};
 
-// A logical volume's node: the map follows the OSD's block link to it.
-void AddLvNode(const std::string &path)
+// The logical volume /dev/<vg>/<lv> at path, on the physical volume of its group.
+void AddLvNode(const std::string &path, const std::vector<Pv> &pvs)
 {
-    MakeDirs(path.substr(0, path.rfind('/')));
-    WriteFile(path, "");
+    std::string vg = path.substr(5, path.rfind('/') - 5);
+    for (const Pv &pv : pvs) {
+        if (pv.vg == vg) AddLv(vg, path.substr(path.rfind('/') + 1), {pv.dev});
+    }
 }
 
 // ---- one row per kind of disk: sdc is the disk under test, sdf an SSD that
@@ -185,12 +187,12 @@ protected:
         AddDisk({"sdc", s.partitions, s.rotational, s.writeCache, s.drive});
         AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});
         AddPvs(s.pvs);
+        if (!s.pvs.empty()) {
+            AddLvNode(s.block, s.pvs);
+            AddLvNode(s.blockDb, s.pvs);
+        }
         if (!s.block.empty()) AddOsd({"ceph-0", FSID[0], s.type, s.block, s.blockDb});
         else if (s.type != "-") MakeDirs("/var/lib/ceph/osd");
-        if (!s.pvs.empty()) {
-            AddLvNode(s.block);
-            AddLvNode(s.blockDb);
-        }
     }
 };
 
@@ -254,7 +256,7 @@ protected:
         AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
         AddDisk({"sdf", {"sdf1", "sdf2"}, 0, "write back", "personality=sata"});
         AddPvs({{"sdb", "ceph-a"}});
-        AddLvNode("/dev/ceph-a/osd-block-0");
+        AddLv("ceph-a", "osd-block-0", {"sdb"});
         AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdf1"});
         AddOsd({"ceph-1", FSID[1], "bluestore", "/dev/sdc2", "/dev/sdf2"});
         // The daemon cannot read the type file behind such a name.
