@@ -365,6 +365,10 @@ int DriveWce(const std::string &disk)
         return atoi(state.c_str());
     }
     std::string description = " " + ReadFile(dir + disk);
+    size_t same = description.find(" same=");
+    if (same != std::string::npos) {
+        return DriveWce(description.substr(same + 6, description.find_first_of(" \n", same + 6) - same - 6));
+    }
     size_t at = description.find(" wce=");
     return at == std::string::npos ? 1 : atoi(description.c_str() + at + 5);
 }

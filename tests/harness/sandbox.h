@@ -126,7 +126,8 @@ std::string DaemonPath();
 
 // ---- emulated drives (tests/drive) ------------------------------------------
 // A Disk's drive description is whitespace-separated key=value words, for example
-// "personality=sas wce=1 hdio=enotty reject=55 fault=timeout:35".
+// "personality=sas wce=1 hdio=enotty reject=55 fault=timeout:35"; "same=sdb"
+// makes the node a second path to the drive of sdb (multipath).
 // Commands the drive of disk received, in order: CDB bytes in hex, followed
 // by " > " and the parameter data for commands that send data; "hdio N" for
 // an HDIO_SET_WCACHE request.
