@@ -32,7 +32,7 @@ void Layout(int names, int osds)
     FreeDeviceInfo();
     std::vector<Pv> pvs;
     for (int i = 0; i < names / 2; ++i) {
-        AddDisk({DiskName(i), {DiskName(i) + "1"}});
+        AddDisk({DiskName(i), {DiskName(i) + "1"}, 1, "write back", ""});
     }
     for (int i = 0; i < osds; ++i) {
         std::string vg = "ceph-" + std::to_string(i);

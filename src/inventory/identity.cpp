@@ -109,54 +109,69 @@ static void AddWholeDisk(DevStack *stack, dev_t disk)
     }
 }
 
-static int16_t AddNode(DevStack *stack, dev_t dev, int16_t parent, const char *dir)
+// The sysfs directory of block device dev.
+static bool SysDirOf(dev_t dev, char *dir, size_t dirLen)
 {
-    int16_t index = static_cast<int16_t>(stack->num++);
-    stack->nodes[index] = StackNode{dev, parent, LayerOf(dir)};
-    return index;
+    (void)memset_s(dir, dirLen, 0, dirLen);
+    return sprintf_s(dir, dirLen, "/sys/dev/block/%u:%u", major(dev), minor(dev)) >= 0;
 }
 
-// Adds the slaves of node index (sysfs directory dir) and theirs; a device
-// without slaves adds its whole disk.
-static void WalkSlaves(DevStack *stack, const char *dir, int16_t index, int depth)
+static int32_t DepthOf(const DevStack *stack, int32_t index)
+{
+    int32_t depth = 0;
+    for (int16_t at = stack->nodes[index].parent; at >= 0; at = stack->nodes[at].parent) {
+        ++depth;
+    }
+    return depth;
+}
+
+// Adds the slaves of node index, found in its sysfs directory dir. False
+// when it has none: it is at the bottom of the stack.
+static bool AddSlaves(DevStack *stack, int32_t index, const char *dir)
 {
     char path[SYS_PATH_SIZE];
     (void)memset_s(path, sizeof(path), 0, sizeof(path));
-    DIR *slaves = nullptr;
-    if (sprintf_s(path, sizeof(path), "%s/slaves", dir) >= 0) {
-        slaves = opendir(path);
+    DIR *slaves = sprintf_s(path, sizeof(path), "%s/slaves", dir) >= 0 ? opendir(path) : nullptr;
+    if (slaves == nullptr) {
+        return false;
     }
-    bool leaf = true;
-    for (const struct dirent *entry = slaves != nullptr ? readdir(slaves) : nullptr;
-         entry != nullptr && stack->num < STACK_MAX && depth < STACK_DEPTH_MAX; entry = readdir(slaves)) {
+    bool any = false;
+    for (const struct dirent *entry = readdir(slaves); entry != nullptr && stack->num < STACK_MAX; entry = readdir(slaves)) {
         dev_t dev = 0;
-        char child[SYS_PATH_SIZE];
-        (void)memset_s(child, sizeof(child), 0, sizeof(child));
-        if (entry->d_name[0] == '.' || sprintf_s(child, sizeof(child), "%s/slaves/%s", dir, entry->d_name) < 0 ||
-            sprintf_s(path, sizeof(path), "%s/dev", child) < 0 || !ReadDevNumber(path, &dev)) {
+        char slave[SYS_PATH_SIZE];
+        if (entry->d_name[0] == '.' || sprintf_s(path, sizeof(path), "%s/slaves/%s/dev", dir, entry->d_name) < 0 ||
+            !ReadDevNumber(path, &dev) || !SysDirOf(dev, slave, sizeof(slave))) {
             continue;
         }
-        leaf = false;
-        WalkSlaves(stack, child, AddNode(stack, dev, index, child), depth + 1);
+        stack->nodes[stack->num] = StackNode{dev, static_cast<int16_t>(index), LayerOf(slave)};
+        ++stack->num;
+        any = true;
     }
-    if (slaves != nullptr) {
-        (void)closedir(slaves);
-    }
-    if (leaf) {
-        AddWholeDisk(stack, WholeDiskOf(dir, stack->nodes[index].dev));
-    }
+    (void)closedir(slaves);
+    return any;
 }
 
-// The stack under block device dev.
+// The stack under block device dev, breadth first: each device's slaves, to
+// STACK_DEPTH_MAX levels and STACK_MAX devices; those without slaves add
+// their whole disks.
 static void BuildStack(DevStack *stack, dev_t dev)
 {
     char dir[SYS_PATH_SIZE];
     (void)memset_s(stack, sizeof(*stack), 0, sizeof(*stack));
-    (void)memset_s(dir, sizeof(dir), 0, sizeof(dir));
-    if (sprintf_s(dir, sizeof(dir), "/sys/dev/block/%u:%u", major(dev), minor(dev)) < 0) {
+    if (!SysDirOf(dev, dir, sizeof(dir))) {
         return;
     }
-    WalkSlaves(stack, dir, AddNode(stack, dev, -1, dir), 0);
+    stack->nodes[0] = StackNode{dev, -1, LayerOf(dir)};
+    stack->num = 1;
+    for (int32_t i = 0; i < stack->num; ++i) {
+        if (!SysDirOf(stack->nodes[i].dev, dir, sizeof(dir))) {
+            continue;
+        }
+        bool below = DepthOf(stack, i) < STACK_DEPTH_MAX && AddSlaves(stack, i, dir);
+        if (!below) {
+            AddWholeDisk(stack, WholeDiskOf(dir, stack->nodes[i].dev));
+        }
+    }
 }
 
 // Opens what the link at path leads to when that is a block device: true
