@@ -237,7 +237,9 @@ TEST_F(DevMapTest, MatchSaysHow)
     for (const auto &row : rows) {
         DevMapEntry entry = {};
         DevMatch match = {};
-        ASSERT_EQ(MatchDevName(row.name, &entry, &match), 0);
+        char slot[DEV_NAME_SLOT] = {};
+        strncpy(slot, row.name, sizeof(slot) - 1);
+        ASSERT_EQ(MatchDevName(slot, &entry, &match), 0);
         EXPECT_EQ(match.osdDir + std::string("|") + match.how, row.osd + "|" + row.how) << row.name;
         EXPECT_EQ(match.proof, row.proof) << row.name;
         EXPECT_EQ(match.db, row.db) << row.name;
