@@ -1,6 +1,7 @@
 // The device map: which OSD's data lies on each listed name, whether its
-// block.db is elsewhere, and its object store.
-#include <dirent.h>
+// block.db is elsewhere, and its object store. A name is tied to an OSD only
+// when the OSD's block device is the name's device or stands on it, and
+// carries the OSD's own label (identity.cpp); link texts prove nothing.
 #include <unistd.h>
 
 #include <cerrno>
@@ -113,19 +114,6 @@ static int32_t FindMatchKey(const char *slot, MapBuffer *key, int32_t *keyKind)
     return 0;
 }
 
-// Reads the text of link path into target; logs and fails like the scan wants.
-static bool ReadLinkText(const char *path, MapBuffer *target)
-{
-    Clear(target);
-    // The analyzer takes memset_s's own null test inside Clear as a hint that
-    // target may be null; it never is here.
-    if (readlink(path, target->text, sizeof(target->text) - 1) < 0) {  // NOLINT(clang-analyzer-core.NonNullParamChecker)
-        WriteLog(LOG_ERROR, "readlink error:%s return:%d\n", path, errno);
-        return false;
-    }
-    return true;
-}
-
 // True when one '/'-separated component of text equals key, or, when disk is
 // given, names that whole disk or one of its partitions.
 static bool TextNames(const char *text, const char *key, const char *disk)
@@ -175,97 +163,166 @@ static bool DbBesideBlock(const char *dbPath, const char *dbText, const char *ke
     return LinkNames(dbPath, dbText, key, keyIsDisk ? disk.text : nullptr);
 }
 
-static int32_t OsdTypeCode(const char *line)
+// The identities of the last build, one per g_osdList record.
+static OsdIdentity *s_identities = nullptr;
+static int32_t s_identityNum = 0;
+
+void ReleaseOsdIdentities(void)
 {
-    static const struct {
-        const char *prefix;
-        size_t len;
-        int32_t code;
-    } kTypes[] = {
-        {"bluestore", 9, OSD_TYPE_BLUESTORE},
-        {"filestore", 9, OSD_TYPE_FILESTORE},
-        {"kvstore", 7, OSD_TYPE_KVSTORE},
-        {"memstore", 8, OSD_TYPE_MEMSTORE},
-    };
-    for (const auto &type : kTypes) {
-        if (strncmp(line, type.prefix, type.len) == 0) {
-            return type.code;
-        }
-    }
-    return OSD_TYPE_NONE;
+    free(s_identities);
+    s_identities = nullptr;
+    s_identityNum = 0;
 }
 
-// The object store of OSD directory osdName, through its "type" file. A name
-// the filter refuses (a dot, shell characters) leaves it unknown.
-static int32_t ReadOsdType(const char *osdName)
+// Resolves every OSD once per build: each label is read (and an unreadable
+// one logged) once, however many names there are. 0, or 1 on allocation failure.
+static int32_t ResolveIdentities(void)
 {
-    MapBuffer cmd;
-    MapBuffer output;
-    Clear(&cmd);
-    Clear(&output);
-    if (sprintf_s(cmd.text, sizeof(cmd.text), "cat %s/%s/type", OSD_DIR, osdName) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:cat %s/%s/type\n", OSD_DIR, osdName);
-        return OSD_TYPE_NONE;
+    ReleaseOsdIdentities();
+    if (g_osdNum == 0) {
+        return 0;
     }
-    return FirstOutputLine(cmd.text, &output) ? OsdTypeCode(output.text) : OSD_TYPE_NONE;
-}
-
-// Ties entry to OSD directory osdName when its block link names key.
-// True when the scan is over (the OSD matched and its block.db was read).
-static bool MatchOsd(const char *osdName, const char *key, DevMapEntry *entry)
-{
-    MapBuffer path;
-    MapBuffer block;
-    MapBuffer blockDb;
-    Clear(&path);
-    if (sprintf_s(path.text, sizeof(path.text), "%s/%s/block", OSD_DIR, osdName) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:%s/%s/block\n", OSD_DIR, osdName);
-        return false;
-    }
-    if (access(path.text, F_OK) != 0 || !ReadLinkText(path.text, &block) ||
-        !LinkNames(path.text, block.text, key, nullptr)) {
-        return false;
-    }
-    Clear(&path);
-    if (sprintf_s(path.text, sizeof(path.text), "%s/%s/block.db", OSD_DIR, osdName) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:%s/%s/block.db\n", OSD_DIR, osdName);
-        return false;
-    }
-    if (access(path.text, F_OK) != 0) {
-        entry->separateDb = 0;
-    } else if (ReadLinkText(path.text, &blockDb)) {
-        entry->separateDb = (strcmp(block.text, blockDb.text) != 0 && !DbBesideBlock(path.text, blockDb.text, key)) ? 1 : 0;
-    } else {
-        return false;
-    }
-    entry->osdType = ReadOsdType(osdName);
-    return true;
-}
-
-// Fills entry from the first OSD, in directory order, that matches key, and
-// names that OSD in osdDir when given. 0, or 1 when the OSD directory is
-// gone or unreadable.
-static int32_t ScanOsds(const char *key, DevMapEntry *entry, char *osdDir, size_t osdDirLen)
-{
-    if (access(OSD_DIR, F_OK) != 0) {
+    size_t bytes = static_cast<size_t>(g_osdNum) * sizeof(OsdIdentity);
+    s_identities = static_cast<OsdIdentity *>(malloc(bytes));
+    if (s_identities == nullptr) {
+        WriteLog(LOG_ERROR, "malloc size:%lu\n", static_cast<unsigned long>(bytes));
         return 1;
     }
-    DIR *dir = opendir(OSD_DIR);
-    if (dir == nullptr) {
-        WriteLog(LOG_ERROR, "opendir error:%s\n", OSD_DIR);
-        return 1;
+    (void)memset_s(s_identities, bytes, 0, bytes);
+    for (int32_t i = 0; i < g_osdNum; ++i) {
+        ResolveOsdIdentity(&g_osdList[i], &s_identities[i]);
     }
-    // Every OSD directory counts here, whether or not its fsid is valid.
-    for (const struct dirent *osd = readdir(dir); osd != nullptr; osd = readdir(dir)) {
-        if (osd->d_type == DT_DIR && osd->d_name[0] != '.' && MatchOsd(osd->d_name, key, entry)) {
-            if (osdDir != nullptr) {
-                (void)strncpy_s(osdDir, osdDirLen, osd->d_name, osdDirLen - 1);
-            }
-            break;
-        }
-    }
-    (void)closedir(dir);
+    s_identityNum = g_osdNum;
     return 0;
+}
+
+// separateDb of a tied OSD. A block.db that leads to no block device keeps
+// the text rule: another target text, and not beside block.
+static uint8_t SeparateDb(const OsdRecord *osd, const OsdIdentity *identity, const char *key)
+{
+    if (identity->db != DB_BY_TEXT) {
+        return identity->db == DB_SEPARATE ? 1 : 0;
+    }
+    char path[PATH_MAX];
+    if (strcmp(osd->block, osd->blockDb) == 0 || !OsdPath(osd, "block.db", path, sizeof(path))) {
+        return 0;
+    }
+    return DbBesideBlock(path, osd->blockDb, key) ? 0 : 1;
+}
+
+// True when the block link of a record whose block leads to no block device
+// names key by its text: the name it claims, for the report to explain.
+static bool ClaimsByText(const OsdRecord *osd, const OsdIdentity *identity, const char *key)
+{
+    char path[PATH_MAX];
+    return identity->proof == PROOF_NOT_BLOCK && osd->blockState == LINK_TEXT &&
+           OsdPath(osd, "block", path, sizeof(path)) && LinkNames(path, osd->block, key, nullptr);
+}
+
+static const char *LayerText(int16_t layer)
+{
+    switch (layer) {
+    case LAYER_LV: return "lv";
+    case LAYER_CRYPT: return "dm-crypt";
+    case LAYER_MPATH: return "multipath";
+    case LAYER_DM: return "dm";
+    default: return "dev";
+    }
+}
+
+// How node reaches the name from the top of the stack: "device" for the
+// device itself, "vg:<group>" for a plain logical volume on a physical
+// volume, else the layers from the top down and the name ("dm-crypt>lv>sdb").
+static void DescribeTie(const DevStack *stack, int32_t node, const char *slot, int32_t keyKind, const char *key,
+                        char *how)
+{
+    (void)memset_s(how, MATCH_TEXT_SLOT, 0, MATCH_TEXT_SLOT);
+    if (node == 0) {
+        (void)sprintf_s(how, MATCH_TEXT_SLOT, "device");
+        return;
+    }
+    int16_t parent = stack->nodes[node].parent;
+    if (keyKind == MATCH_BY_VG && parent == 0 && stack->nodes[0].layer == LAYER_LV) {
+        (void)sprintf_s(how, MATCH_TEXT_SLOT, "vg:%s", key);
+        return;
+    }
+    int16_t layers[STACK_DEPTH_MAX + 1];
+    int depth = 0;
+    for (int16_t at = parent; at >= 0 && depth <= STACK_DEPTH_MAX; at = stack->nodes[at].parent) {
+        layers[depth++] = stack->nodes[at].layer;
+    }
+    size_t used = 0;
+    while (depth > 0 && used < MATCH_TEXT_SLOT) {
+        int rc = sprintf_s(how + used, MATCH_TEXT_SLOT - used, "%s>", LayerText(layers[--depth]));
+        used += rc > 0 ? static_cast<size_t>(rc) : MATCH_TEXT_SLOT;
+    }
+    if (used < MATCH_TEXT_SLOT) {
+        (void)sprintf_s(how + used, MATCH_TEXT_SLOT - used, "%s", slot);
+    }
+}
+
+// The OSD directory as the report names it: its name, under cephadm with
+// the cluster directory in front.
+static void NameOsd(const OsdRecord *osd, char *osdDir)
+{
+    (void)memset_s(osdDir, MATCH_TEXT_SLOT, 0, MATCH_TEXT_SLOT);
+    if (osd->cluster[0] == '\0') {
+        (void)strncpy_s(osdDir, MATCH_TEXT_SLOT, osd->name, MATCH_TEXT_SLOT - 1);
+    } else {
+        (void)sprintf_s(osdDir, MATCH_TEXT_SLOT, "%s/%s", osd->cluster, osd->name);
+    }
+}
+
+// What one OSD makes of a name whose device is dev (0 when unknown):
+// PROOF_LABEL when it ties it, another PROOF_* when it claims it but fails
+// the proof, -1 when it has nothing to do with it. *node is where dev sits.
+static int32_t JudgeOsd(int32_t osd, bool known, dev_t dev, const char *key, int32_t *node)
+{
+    const OsdIdentity *identity = &s_identities[osd];
+    *node = known ? StackNodeOf(&identity->block, dev) : -1;
+    if (*node >= 0) {
+        return identity->proof;
+    }
+    return ClaimsByText(&g_osdList[osd], identity, key) ? PROOF_NOT_BLOCK : -1;
+}
+
+static void FillMatch(DevMatch *match, int32_t osd, int32_t verdict, int32_t node, const char *slot)
+{
+    NameOsd(&g_osdList[osd], match->osdDir);
+    match->proof = verdict;
+    match->db = s_identities[osd].db;
+    if (node >= 0) {
+        DescribeTie(&s_identities[osd].block, node, slot, match->keyKind, match->key, match->how);
+    } else {
+        (void)sprintf_s(match->how, sizeof(match->how), "link text");
+    }
+}
+
+// Ties entry to the first OSD, in OSD order, that proves it holds the name;
+// match, when given, names it or the first OSD that failed the proof.
+static void ScanOsds(const char *slot, const char *key, DevMapEntry *entry, DevMatch *match)
+{
+    char path[MAP_BUFFER_SIZE];
+    (void)memset_s(path, sizeof(path), 0, sizeof(path));
+    dev_t dev = 0;
+    bool known = sprintf_s(path, sizeof(path), "/sys/class/block/%s/dev", slot) >= 0 && ReadDevNumber(path, &dev);
+    bool explained = false;
+    for (int32_t i = 0; i < s_identityNum && i < g_osdNum; ++i) {
+        int32_t node = -1;
+        int32_t verdict = JudgeOsd(i, known, dev, key, &node);
+        if (verdict == PROOF_LABEL) {
+            entry->separateDb = SeparateDb(&g_osdList[i], &s_identities[i], key);
+            entry->osdType = g_osdList[i].osdType;
+            if (match != nullptr) {
+                FillMatch(match, i, verdict, node, slot);
+            }
+            return;
+        }
+        if (verdict >= 0 && match != nullptr && !explained) {
+            FillMatch(match, i, verdict, node, slot);
+            explained = true;
+        }
+    }
 }
 
 int32_t MatchDevName(const char *slot, DevMapEntry *entry, DevMatch *match)
@@ -277,13 +334,13 @@ int32_t MatchDevName(const char *slot, DevMapEntry *entry, DevMatch *match)
     }
     entry->separateDb = 0;
     entry->osdType = OSD_TYPE_NONE;
-    if (match == nullptr) {
-        return ScanOsds(key.text, entry, nullptr, 0);
+    if (match != nullptr) {
+        (void)memset_s(match, sizeof(*match), 0, sizeof(*match));
+        match->keyKind = keyKind;
+        (void)memcpy_s(match->key, sizeof(match->key), key.text, sizeof(key.text));
     }
-    (void)memset_s(match, sizeof(*match), 0, sizeof(*match));
-    match->keyKind = keyKind;
-    (void)memcpy_s(match->key, sizeof(match->key), key.text, sizeof(key.text));
-    return ScanOsds(key.text, entry, match->osdDir, sizeof(match->osdDir));
+    ScanOsds(slot, key.text, entry, match);
+    return 0;
 }
 
 // One entry per g_devList slot, same order. 0, or 1 when the build failed.
@@ -314,6 +371,7 @@ int32_t BuildDevMap(void)
 {
     if (g_devNum == 0 || g_fsidNum == 0) {
         InstallDevMap(nullptr, 0);
+        ReleaseOsdIdentities();
         return 0;
     }
     if (g_devNum > DEV_MAP_MAX) {
@@ -327,7 +385,7 @@ int32_t BuildDevMap(void)
         return 1;
     }
     (void)memset_s(map, bytes, 0, bytes);
-    if (FillDevMap(map) != 0) {
+    if (ResolveIdentities() != 0 || FillDevMap(map) != 0) {
         free(map);
         return 1;
     }

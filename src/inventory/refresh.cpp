@@ -1,10 +1,9 @@
-// The per-cycle inventory refresh: list the OSD fsids and the sd names,
-// keep each list only when it changed, rebuild the device map on a change.
+// The per-cycle inventory refresh: list the OSDs and the sd names, keep each
+// list only when it changed, rebuild the device map on a change.
 #include <dirent.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,171 +11,83 @@
 #include "inventory/inventory.h"
 #include "log/log.h"
 
-constexpr int PATH_BUFFER_SIZE = 256;
-constexpr int RESOLVED_BUFFER_SIZE = 4096;
-constexpr int LINE_BUFFER_SIZE = 256;
-constexpr size_t FSID_LINE_LEN = FSID_SLOT;  // 36 characters and the line feed
-
-int32_t ReadOsdFsid(const char *osdName, char *dest, uint32_t destLen)
-{
-    char path[PATH_BUFFER_SIZE];
-    char resolved[RESOLVED_BUFFER_SIZE];
-    char line[LINE_BUFFER_SIZE];
-    (void)memset_s(path, sizeof(path), 0, sizeof(path));
-    (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
-    (void)memset_s(line, sizeof(line), 0, sizeof(line));
-    // Skips ".", ".." and hidden entries.
-    if (osdName == nullptr || osdName[0] == '.') {
-        return 1;
-    }
-    if (sprintf_s(path, sizeof(path), "%s/%s/fsid", OSD_DIR, osdName) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:%s/%s/fsid\n", OSD_DIR, osdName);
-        return 1;
-    }
-    if (realpath(path, resolved) == nullptr) {
-        WriteLog(LOG_DEBUG, "realpath error:%s\n", path);
-        return 1;
-    }
-    if (access(resolved, F_OK) != 0) {
-        return 1;
-    }
-    FILE *file = fopen(resolved, "r");
-    if (file == nullptr) {
-        WriteLog(LOG_ERROR, "fopen error:%s\n", resolved);
-        return 1;
-    }
-    int32_t result = 1;
-    if (fgets(line, sizeof(line), file) == nullptr) {
-        WriteLog(LOG_ERROR, "fgets error:%s\n", resolved);
-    } else if (strlen(line) != FSID_LINE_LEN) {
-        WriteLog(LOG_WARNING, "fsidlen error:%lu\n", static_cast<unsigned long>(strlen(line)));
-    } else if (dest == nullptr) {
-        result = 0;
-    } else {
-        // Never more than the fsid itself: a larger destination must not pull
-        // bytes from beyond the line buffer.
-        size_t count = destLen - 1 < FSID_SLOT - 1 ? destLen - 1 : FSID_SLOT - 1;
-        int rc = memcpy_s(dest, destLen, line, count);
-        if (rc != BC_OK) {
-            WriteLog(LOG_ERROR, "memcpy_s error:%d\n", rc);
-        } else {
-            result = 0;
-        }
-    }
-    (void)fclose(file);
-    return result;
-}
-
 // One of the two lists the refresh keeps.
 struct ListKind {
-    bool osd;          // OSD fsids; otherwise sd names in /dev
-    const char *dir;
-    unsigned char entryType;
+    bool osd;  // OSD fsids; otherwise sd names in /dev
     size_t slotSize;
     char **list;
     int32_t *num;
 };
 
-static const ListKind kFsidKind = {true, OSD_DIR, DT_DIR, FSID_SLOT, &g_fsidList, &g_fsidNum};
-static const ListKind kDevKind = {false, DEV_DIR, DT_BLK, DEV_NAME_SLOT, &g_devList, &g_devNum};
+static const ListKind kFsidKind = {true, FSID_SLOT, &g_fsidList, &g_fsidNum};
+static const ListKind kDevKind = {false, DEV_NAME_SLOT, &g_devList, &g_devNum};
 
-// True when the entry belongs in the list; its value goes to slot.
-static bool AcceptEntry(const ListKind *kind, const struct dirent *entry, char *slot)
-{
-    if (entry->d_type != kind->entryType) {
-        return false;
-    }
-    if (kind->osd) {
-        return ReadOsdFsid(entry->d_name, slot, slot != nullptr ? FSID_SLOT : 0) == 0;
-    }
-    return CheckDevName(entry->d_name, slot, DEV_NAME_SLOT) == 1;
-}
-
-static DIR *OpenListDir(const ListKind *kind)
-{
-    DIR *dir = opendir(kind->dir);
-    if (dir == nullptr) {
-        WriteLog(LOG_ERROR, "opendir error:%s\n", kind->dir);
-    }
-    return dir;
-}
-
-// Counting pass. -1 when the directory cannot be read.
-static int32_t CountEntries(const ListKind *kind)
-{
-    DIR *dir = OpenListDir(kind);
-    if (dir == nullptr) {
-        return -1;
-    }
-    char scratch[DEV_NAME_SLOT];
-    (void)memset_s(scratch, sizeof(scratch), 0, sizeof(scratch));
-    int32_t count = 0;
-    for (const struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
-        if (AcceptEntry(kind, entry, kind->osd ? nullptr : scratch)) {
-            ++count;
-        }
-    }
-    (void)closedir(dir);
-    return count;
-}
-
-// Filling pass into block; the number of slots filled, -1 when unreadable.
-// Entries after the block is full are not looked at.
-static int32_t FillEntries(const ListKind *kind, char *block, int32_t count)
-{
-    if (access(kind->dir, F_OK) != 0) {
-        return -1;
-    }
-    DIR *dir = OpenListDir(kind);
-    if (dir == nullptr) {
-        return -1;
-    }
-    int32_t filled = 0;
-    for (const struct dirent *entry = readdir(dir); entry != nullptr && filled < count; entry = readdir(dir)) {
-        if (AcceptEntry(kind, entry, block + static_cast<size_t>(filled) * kind->slotSize)) {
-            ++filled;
-        }
-    }
-    (void)closedir(dir);
-    if (filled < count && kind->osd) {
-        WriteLog(LOG_ERROR, "get all fsid error:%d|%d\n", filled, count);
-    }
-    return filled;
-}
-
-// Builds the list anew in one exactly sized block. 0 with *block and *count
-// set (null and 0 for an empty list), 1 on failure with nothing held.
-static int32_t BuildList(const ListKind *kind, char **block, int32_t *count)
+// The sd names of /dev, read once into a growable block. 0 with *block and
+// *count set (null and 0 for none), 1 on failure with nothing held. Names
+// beyond DEV_MAP_MAX wait, with one line per cycle.
+static int32_t ReadDevNames(char **block, int32_t *count)
 {
     *block = nullptr;
     *count = 0;
-    if (access(kind->dir, F_OK) != 0) {
+    if (access(DEV_DIR, F_OK) != 0) {
         return 0;
     }
-    int32_t counted = CountEntries(kind);
-    if (counted <= 0) {
-        return counted < 0 ? 1 : 0;
-    }
-    int64_t bytes = static_cast<int64_t>(counted) * static_cast<int64_t>(kind->slotSize);
-    if (bytes > LIST_MAX_BYTES) {
-        WriteLog(LOG_ERROR, kind->osd ? "fsidNum is too many:%d\n" : "devNum is too many:%d\n", counted);
+    DIR *dir = opendir(DEV_DIR);
+    if (dir == nullptr) {
+        WriteLog(LOG_ERROR, "opendir error:%s\n", DEV_DIR);
         return 1;
     }
-    char *fresh = static_cast<char *>(malloc(static_cast<size_t>(bytes)));
-    if (fresh == nullptr) {
+    void *names = nullptr;
+    int32_t capacity = 0;
+    int32_t used = 0;
+    int32_t result = 0;
+    for (const struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+        if (entry->d_type != DT_BLK) {
+            continue;
+        }
+        if (!GrowSlots(&names, &capacity, used, DEV_NAME_SLOT)) {
+            result = 1;
+            break;
+        }
+        char *slot = static_cast<char *>(names) + static_cast<size_t>(used) * DEV_NAME_SLOT;
+        if (CheckDevName(entry->d_name, slot, DEV_NAME_SLOT) != 1) {
+            continue;
+        }
+        if (used == DEV_MAP_MAX) {
+            (void)memset_s(slot, DEV_NAME_SLOT, 0, DEV_NAME_SLOT);
+            WriteLog(LOG_WARNING, "devNum is too many:%d\n", DEV_MAP_MAX + 1);
+            break;
+        }
+        ++used;
+    }
+    (void)closedir(dir);
+    if (result != 0 || used == 0) {
+        free(names);
+        return result;
+    }
+    *block = static_cast<char *>(names);
+    *count = used;
+    return 0;
+}
+
+// The fsids of the records, in their order, as one block of slots.
+static int32_t FsidsOf(const OsdRecord *records, int32_t count, char **block)
+{
+    *block = nullptr;
+    if (count == 0) {
+        return 0;
+    }
+    size_t bytes = static_cast<size_t>(count) * FSID_SLOT;
+    char *fsids = static_cast<char *>(malloc(bytes));
+    if (fsids == nullptr) {
         WriteLog(LOG_ERROR, "malloc size:%d\n", static_cast<int>(bytes));
         return 1;
     }
-    (void)memset_s(fresh, static_cast<size_t>(bytes), 0, static_cast<size_t>(bytes));
-    if (FillEntries(kind, fresh, counted) < counted) {
-        free(fresh);
-        return 1;
+    (void)memset_s(fsids, bytes, 0, bytes);
+    for (int32_t i = 0; i < count; ++i) {
+        (void)memcpy_s(fsids + static_cast<size_t>(i) * FSID_SLOT, FSID_SLOT, records[i].fsid, FSID_SLOT);
     }
-    for (int32_t i = 0; i < counted; ++i) {
-        WriteLog(LOG_DEBUG, kind->osd ? "fsid[%d]:%s\n" : "dev[%d]:%s\n", i, fresh + static_cast<size_t>(i) * kind->slotSize);
-    }
-    *block = fresh;
-    *count = counted;
+    *block = fsids;
     return 0;
 }
 
@@ -191,6 +102,9 @@ static void InstallList(const ListKind *kind, char *block, int32_t count)
 // any slot; otherwise releases it. True when the stored list was replaced.
 static bool KeepIfChanged(const ListKind *kind, char *block, int32_t count)
 {
+    for (int32_t i = 0; i < count; ++i) {
+        WriteLog(LOG_DEBUG, kind->osd ? "fsid[%d]:%s\n" : "dev[%d]:%s\n", i, block + static_cast<size_t>(i) * kind->slotSize);
+    }
     if (*kind->num != count) {
         InstallList(kind, block, count);
         return true;
@@ -208,27 +122,58 @@ static bool KeepIfChanged(const ListKind *kind, char *block, int32_t count)
     return false;
 }
 
-// -1 on failure, 1 when the stored list changed, 0 when it stayed.
-static int32_t RefreshList(const ListKind *kind)
+// Keeps the fresh records when anything in them differs from the stored
+// ones: a new block.db link or a changed type must reach the map too.
+static bool KeepRecordsIfChanged(OsdRecord *records, int32_t count)
+{
+    bool same = count == g_osdNum &&
+                (count == 0 || memcmp(records, g_osdList, static_cast<size_t>(count) * sizeof(OsdRecord)) == 0);
+    if (same) {
+        free(records);
+        return false;
+    }
+    free(g_osdList);
+    g_osdList = records;
+    g_osdNum = count;
+    return true;
+}
+
+// -1 on failure, 1 when the OSDs changed, 0 when they stayed.
+static int32_t RefreshOsds(void)
+{
+    OsdRecord *records = nullptr;
+    int32_t count = 0;
+    char *fsids = nullptr;
+    if (ReadOsdRoots(&records, &count) != 0 || FsidsOf(records, count, &fsids) != 0) {
+        free(records);
+        return -1;
+    }
+    bool fsidChanged = KeepIfChanged(&kFsidKind, fsids, count);
+    bool recordsChanged = KeepRecordsIfChanged(records, count);
+    return fsidChanged || recordsChanged ? 1 : 0;
+}
+
+// -1 on failure, 1 when the names changed, 0 when they stayed.
+static int32_t RefreshDevNames(void)
 {
     char *block = nullptr;
     int32_t count = 0;
-    if (BuildList(kind, &block, &count) != 0) {
+    if (ReadDevNames(&block, &count) != 0) {
         return -1;
     }
-    return KeepIfChanged(kind, block, count) ? 1 : 0;
+    return KeepIfChanged(&kDevKind, block, count) ? 1 : 0;
 }
 
 int32_t UpdateDeviceInfo(void)
 {
-    int32_t fsidChanged = RefreshList(&kFsidKind);
-    int32_t devChanged = fsidChanged < 0 ? -1 : RefreshList(&kDevKind);
-    if (fsidChanged < 0 || devChanged < 0) {
+    int32_t osdChanged = RefreshOsds();
+    int32_t devChanged = osdChanged < 0 ? -1 : RefreshDevNames();
+    if (osdChanged < 0 || devChanged < 0) {
         FreeDeviceInfo();
         return 1;
     }
     // The expensive map build (child processes per name) only on a change.
-    if ((fsidChanged != 0 || devChanged != 0) && BuildDevMap() != 0) {
+    if ((osdChanged != 0 || devChanged != 0) && BuildDevMap() != 0) {
         FreeDeviceInfo();
         return 1;
     }

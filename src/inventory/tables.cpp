@@ -9,6 +9,8 @@ char *g_devList = nullptr;
 int32_t g_devNum = 0;
 DevMapEntry *devMap = nullptr;
 int32_t g_devMapNum = 0;
+OsdRecord *g_osdList = nullptr;
+int32_t g_osdNum = 0;
 
 void InitDeviceInfo(void)
 {
@@ -18,6 +20,8 @@ void InitDeviceInfo(void)
     g_devNum = 0;
     g_fsidList = nullptr;
     g_fsidNum = 0;
+    g_osdList = nullptr;
+    g_osdNum = 0;
 }
 
 void FreeDeviceInfo(void)
@@ -37,4 +41,10 @@ void FreeDeviceInfo(void)
         devMap = nullptr;
         g_devMapNum = 0;
     }
+    if (g_osdList != nullptr) {
+        free(g_osdList);
+        g_osdList = nullptr;
+        g_osdNum = 0;
+    }
+    ReleaseOsdIdentities();
 }

@@ -94,21 +94,32 @@ static void ReadDriveWce(DiskRow *row)
 }
 
 // The OSD side of a disk: the map entry that decided its rule and, through
-// the map build's own matching, the OSD directory and the match key.
+// the map build's own matching, the OSD and how it was tied. A disk that no
+// OSD ties is explained by the first of its names that an OSD claims.
 static int32_t ReadOsdFacts(DiskRow *row)
 {
     int32_t entryRule = TARGET_NO_OSD;
     int32_t index = DecidingEntry(row->name, &entryRule);
     row->osdType = OSD_TYPE_NONE;
     row->separateDb = -1;
-    if (index < 0 || entryRule == TARGET_NO_OSD) {
-        return 0;
-    }
-    row->osdType = devMap[index].osdType;
-    row->separateDb = devMap[index].separateDb;
     DevMapEntry scratch;
     (void)memset_s(&scratch, sizeof(scratch), 0, sizeof(scratch));
-    return MatchDevName(devMap[index].name, &scratch, &row->match);
+    if (index >= 0 && entryRule != TARGET_NO_OSD) {
+        row->osdType = devMap[index].osdType;
+        row->separateDb = devMap[index].separateDb;
+        return MatchDevName(devMap[index].name, &scratch, &row->match);
+    }
+    const char *part = nullptr;
+    for (const char *name = row->name; name != nullptr; name = part) {
+        if (MatchDevName(name, &scratch, &row->match) != 0) {
+            return 1;
+        }
+        if (row->match.osdDir[0] != '\0') {
+            return 0;
+        }
+        part = NextPartition(row->name, part);
+    }
+    return 0;
 }
 
 static int32_t ReadDiskFacts(DiskRow *row)

@@ -81,15 +81,11 @@ static int32_t JsonPartitions(const char *disk)
 static int32_t JsonDisk(const DiskRow *row, bool last)
 {
     bool osd = row->match.osdDir[0] != '\0';
+    bool tied = row->separateDb >= 0;
     Escaped osdDir;
     Escaped match;
-    char key[ESCAPED_SIZE];
-    (void)memset_s(key, sizeof(key), 0, sizeof(key));
     JsonString(osd ? row->match.osdDir : nullptr, &osdDir);
-    if (osd && row->match.keyKind == MATCH_BY_VG) {
-        (void)snprintf_s(key, sizeof(key), sizeof(key) - 1, "vg:%s", row->match.key);
-    }
-    JsonString(!osd ? nullptr : (key[0] != '\0' ? key : "device"), &match);
+    JsonString(osd ? row->match.how : nullptr, &match);
     char wce[8];
     (void)memset_s(wce, sizeof(wce), 0, sizeof(wce));
     (void)snprintf_s(wce, sizeof(wce), sizeof(wce) - 1, "%d", row->driveWce);
@@ -99,8 +95,8 @@ static int32_t JsonDisk(const DiskRow *row, bool last)
     return EmitText(", \"osd\": %s, \"match\": %s, \"objectStore\": %s%s%s, \"separateDb\": %s, "
                     "\"rotational\": %s, \"kernelWriteCache\": \"%s\", \"driveWce\": %s, "
                     "\"target\": %s, \"verdict\": \"%s\", \"action\": \"%s\"}%s\n",
-                    osdDir.text, match.text, osd ? "\"" : "", osd ? ObjectStoreText(row->osdType) : "null",
-                    osd ? "\"" : "", row->separateDb < 0 ? "null" : (row->separateDb == 1 ? "true" : "false"),
+                    osdDir.text, match.text, tied ? "\"" : "", tied ? ObjectStoreText(row->osdType) : "null",
+                    tied ? "\"" : "", row->separateDb < 0 ? "null" : (row->separateDb == 1 ? "true" : "false"),
                     row->rotational == 1 ? "true" : "false", KernelText(row->kernel),
                     row->driveWce < 0 ? "null" : wce, row->rule == TARGET_SELECTED ? "true" : "false",
                     RowVerdict(row), JsonAction(RowAction(row)), last ? "" : ",");
@@ -142,6 +138,30 @@ static int GaugeValue(const DiskRow *row, int gauge)
     }
 }
 
+// One series per disk that says how it was tied and what the verdict is;
+// kept apart from the gauges so that a changed verdict never splits their
+// series.
+static int32_t PrintDiskInfo(const Report *report)
+{
+    const char *name = "ceph_zarvel_disk_info";
+    if (EmitText("# HELP %s How the disk is tied to an OSD, and the verdict on it; always 1.\n# TYPE %s gauge\n",
+                 name, name) != 0) {
+        return 1;
+    }
+    Escaped osd;
+    Escaped match;
+    for (int32_t i = 0; i < report->count; ++i) {
+        const DiskRow *row = &report->rows[i];
+        LabelValue(row->match.osdDir, &osd);
+        LabelValue(row->match.how, &match);
+        if (EmitText("%s{disk=\"%s\",osd=\"%s\",match=\"%s\",verdict=\"%s\"} 1\n", name, row->name, osd.text,
+                     match.text, RowVerdict(row)) != 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int32_t PrintPrometheus(const Report *report)
 {
     Escaped osd;
@@ -159,5 +179,5 @@ int32_t PrintPrometheus(const Report *report)
         }
         ++gauge;
     }
-    return 0;
+    return PrintDiskInfo(report);
 }

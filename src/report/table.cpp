@@ -68,16 +68,15 @@ static const char *ActionText(const DiskRow *row)
 static void FillCell(const DiskRow *row, int column, char *cell)
 {
     bool osd = row->match.osdDir[0] != '\0';
-    bool vg = osd && row->match.keyKind == MATCH_BY_VG;
+    bool tied = row->separateDb >= 0;
     const char *db = row->separateDb < 0 ? "-" : (row->separateDb == 1 ? "separate" : "same");
     const char *wce = row->driveWce < 0 ? "?" : (row->driveWce == 1 ? "1" : "0");
     switch (column) {
     case 0: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", row->name); break;
     case 1: PartitionCell(row->name, cell); break;
     case 2: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", osd ? row->match.osdDir : "-"); break;
-    case 3: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s%s", vg ? "vg:" : "",
-                             vg ? row->match.key : (osd ? "device" : "-")); break;
-    case 4: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", osd ? ObjectStoreText(row->osdType) : "-"); break;
+    case 3: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", osd ? row->match.how : "-"); break;
+    case 4: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", tied ? ObjectStoreText(row->osdType) : "-"); break;
     case 5: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", db); break;
     case 6: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", row->rotational == 1 ? "yes" : "no"); break;
     case 7: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", KernelText(row->kernel)); break;

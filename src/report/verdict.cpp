@@ -19,6 +19,30 @@ const char *ObjectStoreText(int32_t osdType)
     }
 }
 
+// Why no OSD ties the disk: none claims it, or one does but its device
+// does not prove it.
+static const char *NoOsdVerdict(const DiskRow *row)
+{
+    if (row->match.osdDir[0] == '\0') {
+        return "no OSD";
+    }
+    switch (row->match.proof) {
+    case PROOF_NOT_BLOCK: return "block is not a block device";
+    case PROOF_OTHER_LABEL: return "label of another OSD";
+    default: return "no BlueStore label";
+    }
+}
+
+// Why the database of a BlueStore OSD does not count as separate.
+static const char *DbVerdict(const DiskRow *row)
+{
+    switch (row->match.db) {
+    case DB_NONE: return "no block.db";
+    case DB_OTHER_LABEL: return "block.db of another OSD";
+    default: return "block.db on the same disk";
+    }
+}
+
 const char *RowVerdict(const DiskRow *row)
 {
     switch (row->rule) {
@@ -28,8 +52,8 @@ const char *RowVerdict(const DiskRow *row)
     case TARGET_NOT_ROTATIONAL: return "not rotational";
     case TARGET_NOT_BLUESTORE:
         return row->osdType == OSD_TYPE_NONE ? "object store unknown" : ObjectStoreText(row->osdType);
-    case TARGET_DB_NOT_SEPARATE: return "block.db on the same device";
-    case TARGET_NO_OSD: return "no OSD";
+    case TARGET_DB_NOT_SEPARATE: return DbVerdict(row);
+    case TARGET_NO_OSD: return NoOsdVerdict(row);
     default: return "no name";
     }
 }

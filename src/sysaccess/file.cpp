@@ -1,5 +1,6 @@
 // One read or one write of a small system file, after the filter.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,9 +33,19 @@ int SafeFileOperation(const char *filePath, char *buffer, int size, int isWrite)
         WriteLog(LOG_ERROR, "realpath failed\n");
         return 1;
     }
-    int fd = open(resolved, (isWrite != 0 ? O_WRONLY : O_RDONLY) | O_NONBLOCK, 0600);
+    // The resolved path holds no link any more: one swapped in meanwhile is
+    // refused, not followed.
+    int fd = open(resolved, (isWrite != 0 ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         WriteLog(LOG_ERROR, "open %s failed\n", resolved);
+        return 1;
+    }
+    // A sysfs attribute is a regular file; a FIFO or a device node is not
+    // one to read or write here.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        (void)close(fd);
+        WriteLog(LOG_WARNING, "not a regular file:%s\n", resolved);
         return 1;
     }
     // Exactly one call: a sysfs attribute takes its value in one write.

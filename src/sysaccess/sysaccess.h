@@ -16,3 +16,14 @@ int SafeFileOperation(const char *filePath, char *buffer, int size, int isWrite)
 // (stride CMD_ROW_SIZE, at most size-1 chars each, line feed removed) and
 // stores the number of rows filled. Returns 0 when it ran, 1 otherwise.
 int ExecSafeCmd(const char *cmd, char *cmdResult, int size, int *stringHeight);
+
+// ReadSmallFile's results.
+constexpr int SMALL_OK = 0;
+constexpr int SMALL_MISSING = 1;      // no such file (or a component is no directory)
+constexpr int SMALL_NOT_REGULAR = 2;  // a link, FIFO, device, directory...: never read
+constexpr int SMALL_FAILED = 3;       // open or read failed otherwise
+// One read of up to size bytes of the regular file path, relative to dirFd
+// (AT_FDCWD for an absolute path). The last component is never followed
+// when it is a link; nothing waits on a FIFO or a device. The byte count
+// goes to *length; the buffer is neither cleared nor terminated.
+int ReadSmallFile(int dirFd, const char *path, char *buffer, int size, int *length);

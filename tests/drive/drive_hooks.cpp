@@ -1,8 +1,11 @@
-// Interposes open/close/ioctl/write so that /dev/sd* nodes with a drive file
-// under /var/lib/zarvel-sandbox/drives behave as disks behind the sd driver:
-// SG_IO and HDIO_SET_WCACHE reach the drive model, and writing "1" to
+// Interposes open/close/ioctl/write/read so that /dev/sd* nodes with a drive
+// file under /var/lib/zarvel-sandbox/drives behave as disks behind the sd
+// driver: SG_IO and HDIO_SET_WCACHE reach the drive model, and writing "1" to
 // /sys/block/<disk>/device/rescan refreshes queue/write_cache from the WCE,
 // as the kernel does. Every command is appended to drives/<disk>.cmds in hex.
+// A drive file with "same=sdb" is a second path to the drive of sdb.
+// Reading a served node (a drive's, or any /dev/<name> with a file in media/)
+// returns the device's first bytes: media/<name>, zeros beyond (a blank disk).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/hdreg.h>
@@ -10,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -25,6 +29,7 @@
 namespace {
 
 const std::string kDrives = "/var/lib/zarvel-sandbox/drives/";
+const std::string kMedia = "/var/lib/zarvel-sandbox/media/";
 
 template <typename F>
 F Real(const char *name)
@@ -34,6 +39,7 @@ F Real(const char *name)
 
 std::map<int, std::string> &DiskFds() { static std::map<int, std::string> m; return m; }
 std::map<int, std::string> &RescanFds() { static std::map<int, std::string> m; return m; }
+std::map<int, std::string> &MediaFds() { static std::map<int, std::string> m; return m; }
 unsigned g_lastTimeout = 0;
 
 std::string Slurp(const std::string &path)
@@ -80,6 +86,37 @@ std::string DiskOfRescan(const char *path)
     }
     std::string disk = p.substr(strlen(prefix), p.size() - strlen(prefix) - strlen(suffix));
     return HasDrive(disk) ? disk : "";
+}
+
+// The drive behind disk: its own, or the one it is a second path to.
+std::string DriveOf(const std::string &disk)
+{
+    std::string profile = " " + Slurp(kDrives + disk);
+    size_t at = profile.find(" same=");
+    if (at == std::string::npos) {
+        return disk;
+    }
+    std::string other = profile.substr(at + 6);
+    return other.substr(0, other.find_first_of(" \n"));
+}
+
+// "/dev/dm-0" -> "dm-0" when that node has first bytes to serve.
+std::string MediaOfNode(const char *path)
+{
+    if (path == nullptr || strncmp(path, "/dev/", 5) != 0 || strchr(path + 5, '/') != nullptr) {
+        return "";
+    }
+    return access((kMedia + (path + 5)).c_str(), F_OK) == 0 ? std::string(path + 5) : "";
+}
+
+ssize_t ReadMedia(const std::string &name, void *buf, size_t count, off_t offset)
+{
+    std::string bytes = Slurp(kMedia + name);
+    memset(buf, 0, count);
+    if (static_cast<size_t>(offset) < bytes.size()) {
+        memcpy(buf, bytes.data() + offset, std::min(count, bytes.size() - static_cast<size_t>(offset)));
+    }
+    return static_cast<ssize_t>(count);
 }
 
 struct Loaded {
@@ -193,12 +230,16 @@ int OpenAt(int dirfd, const char *path, int flags, mode_t mode)
 {
     static auto realOpenAt = Real<int (*)(int, const char *, int, ...)>("openat");
     std::string disk = DiskOfNode(path);
-    if (disk.empty()) {
+    std::string media = MediaOfNode(path);
+    if (disk.empty() && media.empty()) {
         return Track(realOpenAt(dirfd, path, flags, mode), path);
     }
-    int fd = realOpenAt(dirfd, path, O_PATH | (flags & O_CLOEXEC));
+    int fd = realOpenAt(dirfd, path, O_PATH | (flags & (O_CLOEXEC | O_NOFOLLOW)));
     if (fd >= 0) {
-        DiskFds()[fd] = disk;
+        if (!disk.empty()) {
+            DiskFds()[fd] = DriveOf(disk);
+        }
+        MediaFds()[fd] = std::string(path + 5);
     }
     return fd;
 }
@@ -242,7 +283,24 @@ int close(int fd)
     static auto realClose = Real<int (*)(int)>("close");
     DiskFds().erase(fd);
     RescanFds().erase(fd);
+    MediaFds().erase(fd);
     return realClose(fd);
+}
+
+ssize_t pread(int fd, void *buf, size_t count, off_t offset)
+{
+    static auto realPread = Real<ssize_t (*)(int, void *, size_t, off_t)>("pread");
+    auto it = MediaFds().find(fd);
+    return it == MediaFds().end() ? realPread(fd, buf, count, offset) : ReadMedia(it->second, buf, count, offset);
+}
+
+ssize_t pread64(int fd, void *buf, size_t count, off_t offset) __attribute__((alias("pread")));
+
+ssize_t read(int fd, void *buf, size_t count)
+{
+    static auto realRead = Real<ssize_t (*)(int, void *, size_t)>("read");
+    auto it = MediaFds().find(fd);
+    return it == MediaFds().end() ? realRead(fd, buf, count) : ReadMedia(it->second, buf, count, 0);
 }
 
 ssize_t write(int fd, const void *buf, size_t count)
@@ -252,7 +310,7 @@ ssize_t write(int fd, const void *buf, size_t count)
     if (it != RescanFds().end() && count > 0 && static_cast<const char *>(buf)[0] == '1') {
         const std::string &disk = it->second;
         Spill("/sys/block/" + disk + "/queue/write_cache",
-              Load(disk).state.wce != 0 ? "write back\n" : "write through\n", false);
+              Load(DriveOf(disk)).state.wce != 0 ? "write back\n" : "write through\n", false);
     }
     return realWrite(fd, buf, count);
 }

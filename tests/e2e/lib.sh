@@ -4,12 +4,12 @@
 # Source it after scripts/lib/common.sh.
 
 E2E_DIR="$ZARVEL_ROOT/tests/e2e"
-E2E_MODULES="ahci sd_mod virtio_scsi virtio_pci dm_mod"
-E2E_TOOLS="/usr/sbin/lvm /usr/bin/sdparm /usr/bin/sg_vpd /usr/bin/sg_luns /usr/bin/sg_modes /usr/bin/sg_inq /usr/sbin/hdparm /usr/bin/sg_sat_set_features /usr/bin/sg_sync"
+E2E_MODULES="ahci sd_mod virtio_scsi virtio_pci dm_mod dm_crypt"
+E2E_TOOLS="/usr/sbin/lvm /usr/bin/sdparm /usr/bin/sg_vpd /usr/bin/sg_luns /usr/bin/sg_modes /usr/bin/sg_inq /usr/sbin/hdparm /usr/bin/sg_sat_set_features /usr/bin/sg_sync /usr/sbin/cryptsetup"
 E2E_TRACE="scsi_req_parsed handle_cmd_fis_dump"
 
 e2e_need_packages() {
-    need_packages qemu-system-x86 linux-image-amd64 busybox-static lvm2 sdparm sg3-utils hdparm cpio kmod
+    need_packages qemu-system-x86 linux-image-amd64 busybox-static lvm2 cryptsetup-bin sdparm sg3-utils hdparm cpio kmod
 }
 
 e2e_kernel() { ls /boot/vmlinuz-* | sort -V | tail -n 1; }

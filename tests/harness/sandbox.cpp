@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -28,7 +29,7 @@
 namespace sandbox {
 namespace {
 
-const char *const kTrees[] = {"/dev", "/sys/block", "/var/log", "/var/lib"};
+const char *const kTrees[] = {"/dev", "/sys/block", "/sys/class/block", "/sys/dev/block", "/var/log", "/var/lib"};
 
 const char *const kPvsScript = R"(#!/bin/sh
 # Stand-in for LVM's pvs, answering from the sandbox fixture as LVM 2.03 does.
@@ -63,6 +64,7 @@ exit 3
 // test host claims: a node that the emulated drive does not serve can never
 // reach a real disk.
 constexpr unsigned kDiskMajor = 60;
+constexpr unsigned kMapperMajor = 61;
 
 // Stand-in for cat: counts its runs, then is the real one.
 const char *const kCatScript = R"(#!/bin/sh
@@ -71,6 +73,7 @@ exec /bin/cat "$@"
 )";
 
 unsigned g_nextMinor = 0;
+unsigned g_nextMapper = 0;
 
 int CountLines(const std::string &path)
 {
@@ -89,6 +92,16 @@ void Check(bool ok, const std::string &what)
 void MakeNode(const std::string &path, mode_t kind, unsigned maj, unsigned min)
 {
     Check(mknod(path.c_str(), kind | 0660, makedev(maj, min)) == 0, "mknod " + path);
+}
+
+// A device's sysfs directory, its dev attribute and the kernel's links to it.
+void AddSysDevice(const std::string &dir, const std::string &name, unsigned maj, unsigned min)
+{
+    std::string number = std::to_string(maj) + ":" + std::to_string(min);
+    MakeDirs(dir);
+    WriteFile(dir + "/dev", number + "\n");
+    Check(symlink(dir.c_str(), ("/sys/class/block/" + name).c_str()) == 0, "symlink class " + name);
+    Check(symlink(dir.c_str(), ("/sys/dev/block/" + number).c_str()) == 0, "symlink dev " + name);
 }
 
 void MountFresh(const char *path)
@@ -133,6 +146,7 @@ void Reset()
     WriteFile(std::string(kBinDir) + "/cat", kCatScript, 0755);
     setenv("PATH", kPath, 1);
     g_nextMinor = 0;
+    g_nextMapper = 0;
 }
 
 void AddDisk(const Disk &disk)
@@ -151,8 +165,10 @@ void AddDisk(const Disk &disk)
         WriteFile(sys + "/queue/write_cache", disk.writeCache + "\n");
     }
     WriteFile(sys + "/device/rescan", "", 0200);
-    for (const std::string &part : disk.partitions) {
-        MakeDirs(sys + "/" + part);
+    AddSysDevice(sys, disk.name, kDiskMajor, base);
+    for (size_t i = 0; i < disk.partitions.size(); ++i) {
+        AddSysDevice(sys + "/" + disk.partitions[i], disk.partitions[i], kDiskMajor, base + 1 + static_cast<unsigned>(i));
+        WriteFile(sys + "/" + disk.partitions[i] + "/partition", std::to_string(i + 1) + "\n");
     }
     if (!disk.drive.empty()) {
         MakeDirs(std::string(kSandboxDir) + "/drives");
@@ -165,9 +181,44 @@ void AddBlockNode(const std::string &name)
     MakeNode("/dev/" + name, S_IFBLK, kDiskMajor, g_nextMinor++);
 }
 
+std::string AddMapper(const Mapper &mapper)
+{
+    unsigned minor = g_nextMapper++;
+    std::string name = "dm-" + std::to_string(minor);
+    MakeNode("/dev/" + name, S_IFBLK, kMapperMajor, minor);
+    std::string sys = "/sys/block/" + name;
+    AddSysDevice(sys, name, kMapperMajor, minor);
+    MakeDirs(sys + "/dm");
+    WriteFile(sys + "/dm/uuid", mapper.uuid + "\n");
+    MakeDirs(sys + "/slaves");
+    for (const std::string &below : mapper.over) {
+        char target[PATH_MAX] = {};
+        Check(readlink(("/sys/class/block/" + below).c_str(), target, sizeof(target) - 1) > 0, "no device " + below);
+        Check(symlink(target, (sys + "/slaves/" + below).c_str()) == 0, "symlink slave " + below);
+    }
+    // A mapped device reads as a blank one until something is written to it.
+    MakeDirs(std::string(kSandboxDir) + "/media");
+    WriteFile(std::string(kSandboxDir) + "/media/" + name, "");
+    MakeDirs(mapper.link.substr(0, mapper.link.rfind('/')));
+    Check(symlink(("/dev/" + name).c_str(), mapper.link.c_str()) == 0, "symlink " + mapper.link);
+    return name;
+}
+
+std::string AddLv(const std::string &vg, const std::string &lv, const std::vector<std::string> &over)
+{
+    return AddMapper({"LVM-" + vg + "-" + lv, "/dev/" + vg + "/" + lv, over});
+}
+
+void WriteLabel(const std::string &name, const std::string &fsid)
+{
+    MakeDirs(std::string(kSandboxDir) + "/media");
+    WriteFile(std::string(kSandboxDir) + "/media/" + name,
+              "bluestore block device\n" + fsid + "\n" + std::string(4, '\0'));
+}
+
 void AddOsd(const Osd &osd)
 {
-    std::string dir = std::string("/var/lib/ceph/osd/") + osd.dir;
+    std::string dir = osd.dir[0] == '/' ? osd.dir : std::string("/var/lib/ceph/osd/") + osd.dir;
     MakeDirs(dir);
     if (!osd.fsid.empty()) {
         WriteFile(dir + "/fsid", osd.fsidRaw ? osd.fsid : osd.fsid + "\n");
@@ -180,6 +231,13 @@ void AddOsd(const Osd &osd)
     }
     if (!osd.blockDb.empty()) {
         Check(symlink(osd.blockDb.c_str(), (dir + "/block.db").c_str()) == 0, "symlink block.db");
+    }
+    // As ceph-volume does: the OSD's device gets its label with the directory.
+    char device[PATH_MAX] = {};
+    struct stat st;
+    if (osd.labelled && !osd.fsid.empty() && !osd.block.empty() && realpath((dir + "/block").c_str(), device) != nullptr &&
+        stat(device, &st) == 0 && S_ISBLK(st.st_mode) && strncmp(device, "/dev/", 5) == 0) {
+        WriteLabel(device + 5, osd.fsid);
     }
 }
 
@@ -308,6 +366,10 @@ int DriveWce(const std::string &disk)
         return atoi(state.c_str());
     }
     std::string description = " " + ReadFile(dir + disk);
+    size_t same = description.find(" same=");
+    if (same != std::string::npos) {
+        return DriveWce(description.substr(same + 6, description.find_first_of(" \n", same + 6) - same - 6));
+    }
     size_t at = description.find(" wce=");
     return at == std::string::npos ? 1 : atoi(description.c_str() + at + 5);
 }

@@ -31,18 +31,35 @@ struct Disk {
     std::string writeCache = "write back";  // text of queue/write_cache, "" = no attribute
     std::string drive;                    // emulated drive description ("" = none)
 };
-// Block nodes in /dev and the sysfs attributes of one disk.
+// Block nodes in /dev and the sysfs attributes of one disk: its device
+// numbers (dev, partition) in /sys/block, found from /sys/class/block and
+// /sys/dev/block as the kernel links them.
 void AddDisk(const Disk &disk);
+// A device-mapper device over others, as LVM, cryptsetup and multipathd
+// make them: node /dev/dm-N, link to it, dm/uuid and slaves in sysfs.
+struct Mapper {
+    std::string uuid;               // "LVM-...", "CRYPT-LUKS2-...", "mpath-..."
+    std::string link;               // "/dev/ceph-a/osd-block-0", "/dev/mapper/x"
+    std::vector<std::string> over;  // kernel names below it ("sdb", "dm-0")
+};
+// Returns its kernel name, "dm-N".
+std::string AddMapper(const Mapper &mapper);
+// A logical volume /dev/<vg>/<lv> over the given devices.
+std::string AddLv(const std::string &vg, const std::string &lv, const std::vector<std::string> &over);
+// The first bytes of the device behind node /dev/<name> (the emulated drive
+// serves them to read()): a BlueStore label with this OSD uuid.
+void WriteLabel(const std::string &name, const std::string &fsid);
 // One more block node in /dev (a name only: no sysfs, no drive behind it).
 void AddBlockNode(const std::string &name);
 
 struct Osd {
-    std::string dir;              // "ceph-0"
+    std::string dir;              // "ceph-0" in /var/lib/ceph/osd, or an absolute path (cephadm)
     std::string fsid;             // written with a line feed unless fsidRaw
     std::string type = "bluestore";  // written with a line feed; "" = no file
     std::string block;            // link target, "" = no link
     std::string blockDb;          // link target, "" = no link
     bool fsidRaw = false;         // write fsid exactly as given
+    bool labelled = true;         // the device behind block carries this OSD's label
 };
 void AddOsd(const Osd &osd);
 
@@ -117,7 +134,8 @@ std::string DaemonPath();
 
 // ---- emulated drives (tests/drive) ------------------------------------------
 // A Disk's drive description is whitespace-separated key=value words, for example
-// "personality=sas wce=1 hdio=enotty reject=55 fault=timeout:35".
+// "personality=sas wce=1 hdio=enotty reject=55 fault=timeout:35"; "same=sdb"
+// makes the node a second path to the drive of sdb (multipath).
 // Commands the drive of disk received, in order: CDB bytes in hex, followed
 // by " > " and the parameter data for commands that send data; "hdio N" for
 // an HDIO_SET_WCACHE request.

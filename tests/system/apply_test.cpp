@@ -1,6 +1,7 @@
 // The apply pass of the real daemon against emulated drives: which disks get
 // commands, which commands, and the lines the pass writes.
 #include <algorithm>
+#include <functional>
 
 #include "sandbox.h"
 
@@ -133,10 +134,8 @@ TEST_F(ApplyPassTest, RealisticServerAcrossTwoRuns)
     AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});  // the SSD
     AddDisk({"sdg", {}, 0, "write back", "personality=sata"});             // OSD on an SSD
     AddPvs({{"sdb", "ceph-a"}, {"sdf1", "ceph-db"}});
-    for (const char *lv : {"/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0"}) {  // the LVs' nodes
-        MakeDirs(std::string(lv).substr(0, std::string(lv).rfind('/')));
-        WriteFile(lv, "");
-    }
+    AddLv("ceph-a", "osd-block-0", {"sdb"});
+    AddLv("ceph-db", "db-0", {"sdf1"});
     AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0"});
     AddOsd({"ceph-1", FSID[1], "bluestore", "/dev/sdc2", "/dev/sdf2"});
     AddOsd({"ceph-2", FSID[2], "bluestore", "/dev/sdd", ""});
@@ -166,5 +165,70 @@ TEST_F(ApplyPassTest, RealisticServerAcrossTwoRuns)
     }
     EXPECT_EQ(LogMessages().size(), 10u);  // the second run adds only start and stop
 }
+
+// Layouts as ceph-volume, cephadm and multipathd leave them: the disks that
+// get switched. sdb and sdc are rotational, sdf is the SSD of the block.dbs.
+struct Layout {
+    const char *name;
+    std::function<void()> make;
+    Lines switched;  // disks with "change config ... succeed", one of them for a second path
+    size_t switches;
+};
+void PrintTo(const Layout &l, std::ostream *os) { *os << l.name; }
+
+const std::string kCephadm = "/var/lib/ceph/5e1f0c2a-0d5b-4c1e-9a7e-1234567890ab/osd.3";
+
+const Layout kLayouts[] = {
+    {"lvm_dmcrypt", [] {
+         AddMapper({"CRYPT-LUKS2-1-x", "/dev/mapper/x", {AddLv("ceph-a", "osd-block-0", {"sdb"})}});
+         AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/mapper/x", "/dev/sdf1"});
+     }, {"sdb"}, 1},
+    {"lv_over_dmcrypt", [] {
+         AddLv("ceph-a", "osd-block-0", {AddMapper({"CRYPT-PLAIN-sdb", "/dev/mapper/sdb_crypt", {"sdb"}})});
+         AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdf1"});
+     }, {"sdb"}, 1},
+    {"raw_dmcrypt_on_partition", [] {
+         std::string link = std::string("/dev/mapper/ceph-") + FSID[1] + "-sdc2-block-dmcrypt";
+         AddMapper({"CRYPT-LUKS2-2-y", link, {"sdc2"}});
+         AddOsd({"ceph-1", FSID[1], "bluestore", link, "/dev/sdf2"});
+     }, {"sdc"}, 1},
+    {"cephadm_root", [] { AddOsd({kCephadm, FSID[3], "bluestore", "/dev/sdc2", "/dev/sdf1"}); }, {"sdc"}, 1},
+    {"multipath_two_paths_one_switch", [] {
+         WriteFile(std::string(kSandboxDir) + "/drives/sdc", "same=sdb");
+         AddMapper({"mpath-3600a0b8000", "/dev/mapper/mpatha", {"sdb", "sdc"}});
+         AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/mapper/mpatha", "/dev/sdf1"});
+     }, {"sdb", "sdc"}, 1},
+    {"db_in_the_same_volume_group", [] {
+         AddLv("ceph-a", "osd-block-0", {"sdb"});
+         AddLv("ceph-a", "osd-db-0", {"sdb"});
+         AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/ceph-a/osd-db-0"});
+     }, {}, 0},
+};
+
+class LayoutTest : public SandboxTest, public ::testing::WithParamInterface<Layout> {};
+
+TEST_P(LayoutTest, SwitchedDisks)
+{
+    AddDisk({"sdb", {}, 1, "write back", "personality=sata"});
+    AddDisk({"sdc", {"sdc1", "sdc2"}, 1, "write back", "personality=sata"});
+    AddDisk({"sdf", {"sdf1", "sdf2"}, 0, "write back", "personality=sata"});
+    AddPvs({});
+    GetParam().make();
+    RunOneCycle(WithDrives());
+    Lines switched;
+    for (const std::string &line : PassLines()) {
+        if (line.rfind("INFO change config of ", 0) == 0) switched.push_back(line.substr(22, 3));
+        EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
+    }
+    EXPECT_EQ(switched.size(), GetParam().switches) << ::testing::PrintToString(switched);
+    for (const std::string &disk : switched) {
+        EXPECT_NE(std::find(GetParam().switched.begin(), GetParam().switched.end(), disk), GetParam().switched.end())
+            << disk;
+        EXPECT_EQ(DriveWce(disk), 0) << disk;
+    }
+    EXPECT_TRUE(DriveCommands("sdf").empty());
+}
+INSTANTIATE_TEST_SUITE_P(Identity, LayoutTest, ::testing::ValuesIn(kLayouts),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

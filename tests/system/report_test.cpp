@@ -122,11 +122,13 @@ bool Logged(const std::string &message)
 const char *const FSID[] = {"0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", "1f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f1",
                             "2f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f2"};
 
-// A logical volume's node: the map follows the OSD's block link to it.
-void AddLvNode(const std::string &path)
+// The logical volume /dev/<vg>/<lv> at path, on the physical volume of its group.
+void AddLvNode(const std::string &path, const std::vector<Pv> &pvs)
 {
-    MakeDirs(path.substr(0, path.rfind('/')));
-    WriteFile(path, "");
+    std::string vg = path.substr(5, path.rfind('/') - 5);
+    for (const Pv &pv : pvs) {
+        if (pv.vg == vg) AddLv(vg, path.substr(path.rfind('/') + 1), {pv.dev});
+    }
 }
 
 // ---- one row per kind of disk: sdc is the disk under test, sdf an SSD that
@@ -153,11 +155,11 @@ const Scenario kScenarios[] = {
     {"filestore", {"sdc1"}, 1, "write back", "personality=sata", {},
      "filestore", "/dev/sdc1", "/dev/sdf3", Json::STR, "device", "filestore", "none", 0, 0},
     {"bluestore_without_block_db", {}, 1, "write back", "personality=sata", {},
-     "bluestore", "/dev/sdc", "", Json::STR, "device", "block.db on the same device", "none", 0, 0},
+     "bluestore", "/dev/sdc", "", Json::STR, "device", "no block.db", "none", 0, 0},
     {"block_db_same_as_block", {}, 1, "write back", "personality=sata", {},
-     "bluestore", "/dev/sdc", "/dev/sdc", Json::STR, "device", "block.db on the same device", "none", 0, 0},
+     "bluestore", "/dev/sdc", "/dev/sdc", Json::STR, "device", "block.db on the same disk", "none", 0, 0},
     {"block_db_on_another_partition_of_the_disk", {"sdc1", "sdc2"}, 1, "write back", "personality=sata", {},
-     "bluestore", "/dev/sdc1", "/dev/sdc2", Json::STR, "device", "block.db on the same device", "none", 0, 0},
+     "bluestore", "/dev/sdc1", "/dev/sdc2", Json::STR, "device", "block.db on the same disk", "none", 0, 0},
     {"ssd", {}, 0, "write back", "personality=sata", {},
      "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "not rotational", "none", 0, 0},
     {"disk_of_no_osd", {"sdc1"}, 1, "write back", "personality=sata", {},
@@ -172,8 +174,9 @@ const Scenario kScenarios[] = {
      "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "rescan", 0, 0},
     {"mode_page_unreadable", {}, 1, "write back", "personality=sata reject=5a,1a", {},
      "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "switch", 1, 1},
+    // Without a readable label the daemon cannot know the disk is the OSD's.
     {"unopenable_node", {}, 1, "write back", "", {},
-     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "none", 1, 1},
+     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "no BlueStore label", "none", 0, 0},
     {"unknown_object_store", {}, 1, "write back", "personality=sata", {},
      "", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "object store unknown", "none", 0, 0},
 };
@@ -187,12 +190,13 @@ protected:
         AddDisk({"sdc", s.partitions, s.rotational, s.writeCache, s.drive});
         AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});
         AddPvs(s.pvs);
-        if (!s.block.empty()) AddOsd({"ceph-0", FSID[0], s.type, s.block, s.blockDb});
-        else if (s.type != "-") MakeDirs("/var/lib/ceph/osd");
         if (!s.pvs.empty()) {
-            AddLvNode(s.block);
-            AddLvNode(s.blockDb);
+            AddLvNode(s.block, s.pvs);
+            AddLvNode(s.blockDb, s.pvs);
         }
+        // A node without a drive cannot be read: there is no label on it to see.
+        if (!s.block.empty()) AddOsd({"ceph-0", FSID[0], s.type, s.block, s.blockDb, false, !s.drive.empty()});
+        else if (s.type != "-") MakeDirs("/var/lib/ceph/osd");
     }
 };
 
@@ -256,10 +260,10 @@ protected:
         AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
         AddDisk({"sdf", {"sdf1", "sdf2"}, 0, "write back", "personality=sata"});
         AddPvs({{"sdb", "ceph-a"}});
-        AddLvNode("/dev/ceph-a/osd-block-0");
+        AddLv("ceph-a", "osd-block-0", {"sdb"});
         AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdf1"});
         AddOsd({"ceph-1", FSID[1], "bluestore", "/dev/sdc2", "/dev/sdf2"});
-        // The daemon cannot read the type file behind such a name.
+        // A name to escape in every format (its type is read all the same).
         AddOsd({kOddOsd, FSID[2], "bluestore", "/dev/sdd", "/dev/sdf2"});
     }
     static constexpr const char *kOddOsd = "ceph-\"2\\x\t\n";
@@ -281,8 +285,8 @@ TEST_F(ReportFormatTest, JsonFollowsTheSchema)
     EXPECT_EQ(disks["sdb"]["driveWce"].n, 1);
     EXPECT_EQ(disks["sdb"]["separateDb"].b, true);
     EXPECT_EQ(disks["sdd"]["osd"].s, kOddOsd);
-    EXPECT_EQ(disks["sdd"]["objectStore"].s, "unknown");
-    EXPECT_EQ(disks["sdd"]["verdict"].s, "object store unknown");
+    EXPECT_EQ(disks["sdd"]["objectStore"].s, "bluestore");
+    EXPECT_EQ(disks["sdd"]["verdict"].s, "target");
     EXPECT_EQ(disks["sdf"]["separateDb"].kind, Json::NUL);
     EXPECT_EQ(disks["sdf"]["osd"].kind, Json::NUL);
     for (const auto &[name, d] : disks) {
@@ -301,7 +305,7 @@ TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
     EXPECT_EQ(run.status, 1);
     std::regex help("# HELP (ceph_zarvel_[a-z_]+) [^\n]+");
     std::regex type("# TYPE (ceph_zarvel_[a-z_]+) gauge");
-    std::regex sample(R"re((ceph_zarvel_[a-z_]+)\{disk="(sd[a-z]+)",osd="((?:[^"\\\n]|\\[\\"n])*)"\} (-?[0-9]+))re");
+    std::regex sample(R"re((ceph_zarvel_[a-z_]+)\{disk="(sd[a-z]+)",osd="((?:[^"\\\n]|\\[\\"n])*)"(?:,match="[^"]*",verdict="[^"]*")?\} (-?[0-9]+))re");
     std::map<std::string, std::map<std::string, std::string>> values;  // metric -> disk -> value
     std::string described, typed;
     std::smatch m;
@@ -319,7 +323,10 @@ TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
     using Series = std::map<std::string, std::string>;
     EXPECT_EQ(values["ceph_zarvel_drive_write_cache"], (Series{{"sdb", "1"}, {"sdc", "0"}, {"sdd", "1"}, {"sdf", "1"}}));
     EXPECT_EQ(values["ceph_zarvel_kernel_write_cache"], (Series{{"sdb", "1"}, {"sdc", "1"}, {"sdd", "1"}, {"sdf", "1"}}));
-    EXPECT_EQ(values["ceph_zarvel_target"], (Series{{"sdb", "1"}, {"sdc", "1"}, {"sdd", "0"}, {"sdf", "0"}}));
+    EXPECT_EQ(values["ceph_zarvel_target"], (Series{{"sdb", "1"}, {"sdc", "1"}, {"sdd", "1"}, {"sdf", "0"}}));
+    EXPECT_EQ(values["ceph_zarvel_disk_info"], (Series{{"sdb", "1"}, {"sdc", "1"}, {"sdd", "1"}, {"sdf", "1"}}));
+    EXPECT_NE(run.out.find("ceph_zarvel_disk_info{disk=\"sdb\",osd=\"ceph-0\",match=\"vg:ceph-a\",verdict=\"target\"} 1"),
+              std::string::npos);
     if (system("command -v promtool >/dev/null 2>&1") == 0) {
         WriteFile("/var/lib/zarvel-sandbox/report.prom", run.out);
         EXPECT_EQ(system("promtool check metrics < /var/lib/zarvel-sandbox/report.prom"), 0);

@@ -1,4 +1,5 @@
 // The character filter, the guarded file access and the command runner.
+#include <sys/stat.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -104,7 +105,8 @@ TEST_F(SysAccessTest, FileOperationOutcomes)
         {"/sys/block/sdb/queue/missing", 64, 0, 1, "xxxxxxxxx", "ERROR realpath failed"},
         {"/sys/block/sdb/missing/rescan", 1, 1, 1, "xxxxxxxxx", "ERROR realpath failed"},
         {"/sys/block/sdb/q", 1, 1, 1, "xxxxxxxxx", "ERROR open /sys/block/sdb/queue failed"},
-        {"/sys/block/sdb/q", 64, 0, 1, "xxxxxxxxx", "ERROR file operation failed -1"},
+        {"/sys/block/sdb/q", 64, 0, 1, "xxxxxxxxx", "WARNING not a regular file:/sys/block/sdb/queue"},
+        {"/sys/block/sdb/queue/fifo", 64, 0, 1, "xxxxxxxxx", "WARNING not a regular file:/sys/block/sdb/queue/fifo"},
         {"/sys/block/sdb/queue/rotational", -1, 0, 1, "xxxxxxxxx", "ERROR point error, filePath:"},
     };
     for (const auto &row : rows) {
@@ -113,6 +115,7 @@ TEST_F(SysAccessTest, FileOperationOutcomes)
         WriteFile("/sys/block/sdb/queue/rotational", "1\n");
         WriteFile("/sys/block/sdb/queue/empty", "");
         symlink("/sys/block/sdb/queue", "/sys/block/sdb/q");
+        mkfifo("/sys/block/sdb/queue/fifo", 0600);
         char buffer[64];
         memset(buffer, 0, sizeof(buffer));
         memset(buffer, 'x', 9);
