@@ -1,5 +1,6 @@
-// Wraps malloc and calloc for the objects linked with --wrap: the daemon's
-// own code (the compiler may turn a malloc followed by clearing into calloc).
+// Wraps malloc, calloc and realloc for the objects linked with --wrap: the
+// daemon's own code (the compiler may turn a malloc followed by clearing into
+// calloc; growing lists use realloc).
 // Allocations inside the C library (opendir, fopen) are not seen.
 #include <cstddef>
 
@@ -7,6 +8,7 @@
 
 extern "C" void *__real_malloc(size_t size);
 extern "C" void *__real_calloc(size_t count, size_t size);
+extern "C" void *__real_realloc(void *block, size_t size);
 
 namespace {
 int g_failIn = 0;
@@ -30,6 +32,11 @@ extern "C" void *__wrap_malloc(size_t size)
 extern "C" void *__wrap_calloc(size_t count, size_t size)
 {
     return Admit(count * size) ? __real_calloc(count, size) : nullptr;
+}
+
+extern "C" void *__wrap_realloc(void *block, size_t size)
+{
+    return Admit(size) ? __real_realloc(block, size) : nullptr;
 }
 
 namespace mallocwrap {

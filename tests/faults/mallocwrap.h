@@ -2,9 +2,9 @@
 #pragma once
 
 namespace mallocwrap {
-// The n-th direct malloc or calloc call from now on (1 = the next) returns null; 0 disarms.
+// The n-th direct malloc, calloc or realloc call from now on (1 = the next) returns null; 0 disarms.
 void FailNth(int n);
-// Direct malloc and calloc calls since the last Reset, and their byte total.
+// Direct malloc, calloc and realloc calls since the last Reset, and their byte total.
 void Reset();
 int Calls();
 unsigned long Bytes();
