@@ -1,6 +1,10 @@
 // CheckDevName and StripPartition on arbitrary names and buffer sizes,
 // against the rules: "sd", lowercase letters, digits, shorter than the
-// buffer; a refused name leaves the buffer as it was.
+// buffer; a refused name leaves the buffer as it was. And EscapeText, with
+// which such names reach the log: always valid UTF-8 without controls inside
+// its buffer, and read back ("\xNN" to its byte) the name, or a cut of it.
+#include <iconv.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +12,7 @@
 
 #include "fuzz_input.h"
 #include "inventory/inventory.h"
+#include "log/log.h"
 #include "sandbox.h"
 
 namespace {
@@ -37,6 +42,42 @@ std::string Stripped(const std::string &s)
         --end;
     }
     return s.substr(0, end);
+}
+
+bool ValidUtf8(std::string text)
+{
+    iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+    std::string out(text.size() * 4 + 4, '\0');
+    char *inAt = text.data();
+    char *outAt = out.data();
+    size_t inLeft = text.size();
+    size_t outLeft = out.size();
+    bool ok = iconv(cd, &inAt, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    return ok;
+}
+
+std::string Unescaped(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool escape = text[i] == '\\' && text.compare(i + 1, 1, "x") == 0 && i + 3 < text.size();
+        out += escape ? static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)) : text[i];
+        i += escape ? 3 : 0;
+    }
+    return out;
+}
+
+bool HasControl(const std::string &text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool c1 = c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xa0;
+        if (c < 0x20 || c == 0x7f || c1) {
+            return true;
+        }
+    }
+    return false;
 }
 
 [[noreturn]] void Fail(const char *what, const std::string &name)
@@ -84,5 +125,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (got != (strips ? 1 : 0) || strcmp(copy.c_str(), strips ? Stripped(name).c_str() : name.c_str()) != 0) {
         Fail("StripPartition", name);
     }
+    size_t escSize = in.Below(200);
+    char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
+    memset(esc, 0x7e, escSize + 1);
+    int cut = EscapeText(name.c_str(), esc, escSize);
+    std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
+    std::string back = Unescaped(shown);
+    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !ValidUtf8(shown) || HasControl(shown) ||
+        (cut == 0 ? back != name : name.compare(0, back.size(), back) != 0)) {
+        Fail("EscapeText", name);
+    }
+    free(esc);
     return 0;
 }

@@ -260,6 +260,10 @@ std::string FsidOf(int n)
 std::vector<std::string> LogLines(const std::string &path)
 {
     std::vector<std::string> lines;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return lines;  // a FIFO would block the reader
+    }
     std::istringstream in(ReadFile(path));
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -292,6 +296,11 @@ std::vector<std::string> LogMessages(const std::string &path)
 std::string DaemonPath()
 {
     return ZARVEL_DAEMON_PATH;
+}
+
+std::string QuickDaemonPath()
+{
+    return ZARVEL_QUICK_DAEMON_PATH;
 }
 
 std::vector<std::string> DriveCommands(const std::string &disk)
@@ -349,12 +358,16 @@ Process Start(const std::vector<std::string> &argv, const RunOptions &opts)
         _exit(127);
     }
     close(pipeFds[1]);
+    if (opts.stdoutUnread) {
+        close(pipeFds[0]);
+        return Process{pid, -1};
+    }
     return Process{pid, pipeFds[0]};
 }
 
 Process StartDaemon(const RunOptions &opts)
 {
-    return Start({DaemonPath()}, opts);
+    return Start({opts.daemon.empty() ? DaemonPath() : opts.daemon}, opts);
 }
 
 bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs)
@@ -445,12 +458,14 @@ Exit Stop(Process &proc, int sig, int timeoutMs)
         result.signal = WTERMSIG(status);
     }
     char buf[4096];
-    fcntl(proc.outFd, F_SETFL, O_NONBLOCK);  // a left-over child may hold the pipe
-    for (ssize_t n; (n = read(proc.outFd, buf, sizeof(buf))) > 0;) {
-        result.out.append(buf, static_cast<size_t>(n));
+    if (proc.outFd >= 0) {
+        fcntl(proc.outFd, F_SETFL, O_NONBLOCK);  // a left-over child may hold the pipe
+        for (ssize_t n; (n = read(proc.outFd, buf, sizeof(buf))) > 0;) {
+            result.out.append(buf, static_cast<size_t>(n));
+        }
+        close(proc.outFd);
+        proc.outFd = -1;
     }
-    close(proc.outFd);
-    proc.outFd = -1;
     return result;
 }
 

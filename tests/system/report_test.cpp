@@ -1,6 +1,8 @@
 // The report against the daemon: for every kind of disk a storage server
 // holds, the report's verdict must be what the daemon's next cycle then does,
 // and the report itself must change nothing.
+#include <iconv.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +81,21 @@ struct JsonReader {
     }
 };
 
+// Well-formed UTF-8, as iconv's strict decoder sees it.
+bool ValidUtf8(const std::string &text)
+{
+    iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+    std::string in = text;
+    std::vector<char> out(text.size() * 4 + 4);
+    char *inAt = in.data();
+    char *outAt = out.data();
+    size_t inLeft = in.size();
+    size_t outLeft = out.size();
+    bool ok = iconv(cd, &inAt, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    return ok;
+}
+
 bool ParseJson(const std::string &text, Json *out)
 {
     JsonReader r{text};
@@ -100,6 +117,7 @@ std::map<std::string, Json> JsonDisks(const Exit &run)
 {
     Json doc;
     EXPECT_TRUE(ParseJson(run.out, &doc)) << run.out;
+    EXPECT_TRUE(ValidUtf8(run.out)) << run.out;
     std::map<std::string, Json> disks;
     for (const Json &d : doc["disks"].a) disks[d["name"].s] = d;
     return disks;
@@ -260,7 +278,8 @@ protected:
         // The daemon cannot read the type file behind such a name.
         AddOsd({kOddOsd, FSID[2], "bluestore", "/dev/sdd", "/dev/sdf2"});
     }
-    static constexpr const char *kOddOsd = "ceph-\"2\\x\t\n";
+    // Quote, backslash, controls, and bytes that are not UTF-8 (a lone FF, a cut sequence).
+    static constexpr const char *kOddOsd = "ceph-\"2\\x\t\n\x1b\xff\xe2\x82";
 };
 
 TEST_F(ReportFormatTest, JsonFollowsTheSchema)
@@ -297,6 +316,7 @@ TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
 {
     Exit run = Report({"--prometheus"});
     EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(ValidUtf8(run.out)) << run.out;
     std::regex help("# HELP (ceph_zarvel_[a-z_]+) [^\n]+");
     std::regex type("# TYPE (ceph_zarvel_[a-z_]+) gauge");
     std::regex sample(R"re((ceph_zarvel_[a-z_]+)\{disk="(sd[a-z]+)",osd="((?:[^"\\\n]|\\[\\"n])*)"\} (-?[0-9]+))re");
@@ -311,7 +331,7 @@ TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
         EXPECT_EQ(m[1], typed) << "sample before its TYPE line";
         EXPECT_TRUE(values[m[1]].emplace(m[2], m[4]).second) << "duplicate series " << line;
         if (m[2] == "sdd") {
-            EXPECT_EQ(m[3], "ceph-\\\"2\\\\x\t\\n");
+            EXPECT_EQ(m[3], "ceph-\\\"2\\\\x\t\\n\x1b\uFFFD\uFFFD\uFFFD");
         }
     }
     using Series = std::map<std::string, std::string>;
@@ -339,7 +359,7 @@ TEST_F(ReportFormatTest, TableIsAlignedAndSorted)
     }
     size_t verdictAt = rows[0].find("VERDICT");
     EXPECT_EQ(rows[1].substr(verdictAt, 6), "target");
-    EXPECT_EQ(rows[3].find("ceph-\"2\\x?? "), rows[0].find("OSD"));
+    EXPECT_EQ(rows[3].find("ceph-\"2\\x5cx\\x09\\x0a\\x1b\\xff\\xe2\\x82 "), rows[0].find("OSD"));
     EXPECT_NE(rows[2].find("sdc1,sdc2"), std::string::npos);
     EXPECT_NE(rows[1].find("vg:ceph-a"), std::string::npos);
     EXPECT_NE(rows[1].find("would switch"), std::string::npos);
