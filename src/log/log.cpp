@@ -14,9 +14,9 @@
 #include "bounded/bounded.h"
 
 constexpr size_t LOG_LINE_SIZE = 1024;
-// An escape takes four bytes for one, and "]\n" follows: room for a whole
-// line of 1023 characters escaped, so that escaping never cuts a line.
-constexpr size_t LOG_ESCAPED_SIZE = 4 * LOG_LINE_SIZE + 4;
+// An escape takes four bytes for one: room for a whole line of 1023
+// characters escaped, so that escaping never cuts a line.
+constexpr size_t LOG_ESCAPED_SIZE = 4 * LOG_LINE_SIZE;
 
 static int g_logSink = LOG_SINK_FILE;
 
@@ -116,21 +116,29 @@ static int OpenLogFile(void)
     return OpenCurrentLog(&size);
 }
 
-// Writes the line and its "]\n" in one write under the lock, so that its
-// bytes never mix with another writer's and a full disk is noticed here.
-static void AppendLine(int fd, char *line, size_t size)
+// Writes the line and its "]\n" under the lock. The flush happens inside the
+// lock so that the bytes reach the file before another writer's, and so that
+// a full disk is noticed here rather than lost at fclose.
+static void AppendLine(int fd, const char *line)
 {
-    size_t len = strlen(line);
-    (void)memcpy_s(line + len, size - len, "]\n", 3);
-    size_t expected = len + 2;
+    FILE *fp = fdopen(fd, "a");
+    if (fp == nullptr) {
+        (void)close(fd);
+        Notice("Open log file failed ");
+        return;
+    }
+    size_t expected = strlen(line) + 2;
     flock(fd, LOCK_EX);
-    ssize_t written = write(fd, line, expected);
+    int written = fprintf(fp, "%s]\n", line);
+    if (fflush(fp) != 0) {
+        written = -1;
+    }
     if (written < 0 || static_cast<size_t>(written) < expected) {
-        printf("The Disk space is full, writed %d of %zu \n", static_cast<int>(written), expected);
+        printf("The Disk space is full, writed %d of %zu \n", written, expected);
         fflush(stdout);
     }
     flock(fd, LOCK_UN);
-    (void)close(fd);
+    fclose(fp);
 }
 
 // The header as it is, the message escaped (EscapeText): whatever a name
@@ -176,7 +184,7 @@ void WriteLog(int level, const char *fmt, ...)
     }
     char escaped[LOG_ESCAPED_SIZE];
     memset_s(escaped, sizeof(escaped), 0, sizeof(escaped));
-    EscapeMessage(line, len, escaped, sizeof(escaped) - 2);
+    EscapeMessage(line, len, escaped, sizeof(escaped));
     if (g_logSink == LOG_SINK_STDERR) {
         fprintf(stderr, "%s]\n", escaped);
         return;
@@ -186,5 +194,5 @@ void WriteLog(int level, const char *fmt, ...)
         Notice("Open log file failed ");
         return;
     }
-    AppendLine(fd, escaped, sizeof(escaped));
+    AppendLine(fd, escaped);
 }

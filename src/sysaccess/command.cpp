@@ -102,6 +102,12 @@ int StartSafeCmd(const char *cmd, CmdRun *run)
     (void)close(fds[1]);
     if (rc != 0) {
         (void)close(fds[0]);
+        run->pid = 0;
+        // A program that is not installed (pvs on a host without LVM) is a
+        // command that printed nothing, as when a shell reported it: quiet.
+        if (rc == ENOENT) {
+            return 0;
+        }
         WriteLog(LOG_ERROR, "popen error: %d\n", rc);
         return 1;
     }
@@ -186,8 +192,8 @@ int EndSafeCmd(CmdRun *run)
         (void)close(run->out);  // a command still writing gets SIGPIPE
         run->out = -1;
     }
-    if (run->timedOut == 0 && ReapBy(run->pid, run->deadlineMs)) {
-        return 0;
+    if (run->pid <= 0 || (run->timedOut == 0 && ReapBy(run->pid, run->deadlineMs))) {
+        return 0;  // never started, or ended in time
     }
     // The group is still ours to kill: its leader is not reaped yet. After
     // SIGKILL the wait is short, unless the kernel holds the process in an

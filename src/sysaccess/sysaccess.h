@@ -40,8 +40,9 @@ struct CmdRun {
 // Starts cmd (both pointers required) without a shell: its words, split at
 // blanks, are the program, found on PATH, and its arguments. Standard input
 // is /dev/null, standard output a pipe to run, and it leads a process group
-// of its own. 0 when it runs (EndSafeCmd must follow), 1 when it was refused
-// or could not be started (logged).
+// of its own. 0 when it runs, or when the program is not installed (then it
+// has no output); EndSafeCmd must follow. 1 when it was refused or could not
+// be started (logged).
 int StartSafeCmd(const char *cmd, CmdRun *run);
 
 // The next line of output into row, cut as fgets cuts it (at most size-1
