@@ -3,8 +3,6 @@
 // buffer; a refused name leaves the buffer as it was. And EscapeText, with
 // which such names reach the log: always valid UTF-8 without controls inside
 // its buffer, and read back ("\xNN" to its byte) the name, or a cut of it.
-#include <iconv.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,19 +40,6 @@ std::string Stripped(const std::string &s)
         --end;
     }
     return s.substr(0, end);
-}
-
-bool ValidUtf8(std::string text)
-{
-    iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
-    std::string out(text.size() * 4 + 4, '\0');
-    char *inAt = text.data();
-    char *outAt = out.data();
-    size_t inLeft = text.size();
-    size_t outLeft = out.size();
-    bool ok = iconv(cd, &inAt, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
-    iconv_close(cd);
-    return ok;
 }
 
 std::string Unescaped(const std::string &text)
@@ -131,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int cut = EscapeText(name.c_str(), esc, escSize);
     std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
     std::string back = Unescaped(shown);
-    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !ValidUtf8(shown) || HasControl(shown) ||
+    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown) || HasControl(shown) ||
         (cut == 0 ? back != name : name.compare(0, back.size(), back) != 0)) {
         Fail("EscapeText", name);
     }

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <iconv.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -248,6 +249,20 @@ std::vector<std::string> DirOrder(const std::string &dir)
         closedir(d);
     }
     return names;
+}
+
+bool ValidUtf8(const std::string &text)
+{
+    iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+    std::string in = text;
+    std::vector<char> out(text.size() * 4 + 4);
+    char *inAt = in.data();
+    char *outAt = out.data();
+    size_t inLeft = in.size();
+    size_t outLeft = out.size();
+    bool ok = iconv(cd, &inAt, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    return ok;
 }
 
 std::string FsidOf(int n)

@@ -69,6 +69,9 @@ void MakeDirs(const std::string &path);
 // Entry names of dir in the order readdir yields them, without "." and "..".
 // tmpfs order is stable but not creation order: read it, never assume it.
 std::vector<std::string> DirOrder(const std::string &dir);
+// True when text is well-formed UTF-8 (iconv's strict decoder: no overlong
+// forms, no surrogates, nothing past U+10FFFF).
+bool ValidUtf8(const std::string &text);
 // A distinct well-formed 36-character fsid for each n.
 std::string FsidOf(int n);
 

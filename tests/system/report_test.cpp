@@ -1,8 +1,6 @@
 // The report against the daemon: for every kind of disk a storage server
 // holds, the report's verdict must be what the daemon's next cycle then does,
 // and the report itself must change nothing.
-#include <iconv.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -80,21 +78,6 @@ struct JsonReader {
         return v;
     }
 };
-
-// Well-formed UTF-8, as iconv's strict decoder sees it.
-bool ValidUtf8(const std::string &text)
-{
-    iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
-    std::string in = text;
-    std::vector<char> out(text.size() * 4 + 4);
-    char *inAt = in.data();
-    char *outAt = out.data();
-    size_t inLeft = in.size();
-    size_t outLeft = out.size();
-    bool ok = iconv(cd, &inAt, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
-    iconv_close(cd);
-    return ok;
-}
 
 bool ParseJson(const std::string &text, Json *out)
 {
