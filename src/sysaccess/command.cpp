@@ -6,17 +6,16 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#include <unistd.h>  // environ too
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "bounded/bounded.h"
 #include "log/log.h"
 #include "sysaccess/sysaccess.h"
-
-extern char **environ;
 
 static long long NowMs(void)
 {
@@ -96,6 +95,11 @@ int StartSafeCmd(const char *cmd, CmdRun *run)
     if (pipe2(fds, O_CLOEXEC) != 0) {
         WriteLog(LOG_ERROR, "popen error: %d\n", errno);
         return 1;
+    }
+    // Started with no PATH at all (env -i), the shell searched its own
+    // default, which holds the sbin directories of pvs; glibc's would not.
+    if (getenv("PATH") == nullptr) {
+        (void)setenv("PATH", "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", 0);
     }
     run->deadlineMs = NowMs() + CMD_DEADLINE_MS;
     int rc = Spawn(words, fds[1], &run->pid);
