@@ -47,21 +47,17 @@ static bool ListedAsPv(const char *name)
         WriteLog(LOG_ERROR, "sprintf_s error:/dev/%s \n", name);
         return false;
     }
-    FILE *listing = popen("pvs", "r");
-    if (listing == nullptr) {
-        WriteLog(LOG_ERROR, "popen error: %d\n", errno);
+    CmdRun listing;
+    if (StartSafeCmd("pvs", &listing) != 0) {
         return false;
     }
     bool found = false;
-    while (fgets(line.text, sizeof(line.text), listing) != nullptr) {
-        if (strstr(line.text, pattern.text) != nullptr) {
-            found = true;
-            break;
-        }
+    while (!found && NextCmdLine(&listing, line.text, sizeof(line.text)) == 1) {
+        found = strstr(line.text, pattern.text) != nullptr;
         Clear(&line);
     }
-    (void)pclose(listing);
-    return found;
+    // A listing cut short by the deadline proves nothing either way.
+    return EndSafeCmd(&listing) == 0 && found;
 }
 
 // The volume group of physical volume /dev/<name> into key; false when the

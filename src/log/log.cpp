@@ -1,17 +1,22 @@
-// WriteLog: one line per call, appended under flock, rotated past 4 MiB.
+// WriteLog: one line per call, escaped, appended under flock, rotated past 4 MiB.
 #include "log/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include "bounded/bounded.h"
 
 constexpr size_t LOG_LINE_SIZE = 1024;
+// An escape takes four bytes for one: room for a whole line of 1023
+// characters escaped, so that escaping never cuts a line.
+constexpr size_t LOG_ESCAPED_SIZE = 4 * LOG_LINE_SIZE;
 
 static int g_logSink = LOG_SINK_FILE;
 
@@ -63,34 +68,67 @@ static void TrimLineEnds(char *line)
     }
 }
 
-// Opens the current log for appending, rotating it first when it has grown
-// past the limit. Null when the file cannot be had.
-static FILE *OpenLogFile(void)
+// The current log, opened for appending without following a link or waiting
+// on a FIFO. /var/log may be writable by a group (Ubuntu): only a regular
+// file of root's with no second name is written. -1 when there is none.
+static int OpenCurrentLog(off_t *size)
 {
-    FILE *fp = fopen(LOG_FILE_PATH, "a");
-    if (fp == nullptr) {
-        return nullptr;
+    int fd = open(LOG_FILE_PATH, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return -1;
     }
-    if (ftell(fp) <= LOG_ROTATE_SIZE) {  // a failed ftell (-1) never rotates
-        return fp;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 || st.st_nlink != 1) {
+        (void)close(fd);
+        return -1;
     }
-    fclose(fp);
-    if (access(LOG_OLD_PATH, F_OK) == 0 && remove(LOG_OLD_PATH) != 0) {
-        return nullptr;
+    *size = st.st_size;
+    return fd;
+}
+
+// Moves the current log to ".old". A directory or a link in the way is
+// never removed (nor followed): the rotation fails instead.
+static bool RotateLog(void)
+{
+    struct stat old;
+    if (lstat(LOG_OLD_PATH, &old) == 0 &&
+        (S_ISDIR(old.st_mode) || S_ISLNK(old.st_mode) || unlink(LOG_OLD_PATH) != 0)) {
+        return false;
     }
-    if (rename(LOG_FILE_PATH, LOG_OLD_PATH) != 0) {
-        return nullptr;
+    return rename(LOG_FILE_PATH, LOG_OLD_PATH) == 0;
+}
+
+// The current log, rotated first when it has grown past the limit. A failed
+// rotation is noticed, and the line still goes to the current file: better
+// a file over the limit than lines lost until someone clears the way.
+static int OpenLogFile(void)
+{
+    off_t size = 0;
+    int fd = OpenCurrentLog(&size);
+    if (fd < 0 || size <= LOG_ROTATE_SIZE) {
+        return fd;
     }
-    return fopen(LOG_FILE_PATH, "a");
+    if (!RotateLog()) {
+        Notice("Open log file failed ");
+        return fd;
+    }
+    (void)close(fd);
+    return OpenCurrentLog(&size);
 }
 
 // Writes the line and its "]\n" under the lock. The flush happens inside the
 // lock so that the bytes reach the file before another writer's, and so that
 // a full disk is noticed here rather than lost at fclose.
-static void AppendLine(FILE *fp, const char *line)
+static void AppendLine(int fd, const char *line)
 {
+    FILE *fp = fdopen(fd, "a");
+    if (fp == nullptr) {
+        (void)close(fd);
+        Notice("Open log file failed ");
+        return;
+    }
     size_t expected = strlen(line) + 2;
-    flock(fileno(fp), LOCK_EX);
+    flock(fd, LOCK_EX);
     int written = fprintf(fp, "%s]\n", line);
     if (fflush(fp) != 0) {
         written = -1;
@@ -99,8 +137,16 @@ static void AppendLine(FILE *fp, const char *line)
         printf("The Disk space is full, writed %d of %zu \n", written, expected);
         fflush(stdout);
     }
-    flock(fileno(fp), LOCK_UN);
+    flock(fd, LOCK_UN);
     fclose(fp);
+}
+
+// The header as it is, the message escaped (EscapeText): whatever a name
+// from the file system holds, the entry stays one line of plain text.
+static void EscapeMessage(const char *line, size_t headerLen, char *out, size_t outSize)
+{
+    (void)memcpy_s(out, outSize, line, headerLen);
+    (void)EscapeText(line + headerLen, out + headerLen, outSize - headerLen);
 }
 
 void WriteLog(int level, const char *fmt, ...)
@@ -133,17 +179,20 @@ void WriteLog(int level, const char *fmt, ...)
         return;
     }
     TrimLineEnds(line);
+    if (level == LOG_DEBUG && g_logSink != LOG_SINK_STDERR) {
+        return;
+    }
+    char escaped[LOG_ESCAPED_SIZE];
+    memset_s(escaped, sizeof(escaped), 0, sizeof(escaped));
+    EscapeMessage(line, len, escaped, sizeof(escaped));
     if (g_logSink == LOG_SINK_STDERR) {
-        fprintf(stderr, "%s]\n", line);
+        fprintf(stderr, "%s]\n", escaped);
         return;
     }
-    if (level == LOG_DEBUG) {
-        return;
-    }
-    FILE *fp = OpenLogFile();
-    if (fp == nullptr) {
+    int fd = OpenLogFile();
+    if (fd < 0) {
         Notice("Open log file failed ");
         return;
     }
-    AppendLine(fp, line);
+    AppendLine(fd, escaped);
 }

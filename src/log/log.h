@@ -5,6 +5,8 @@
 // Texts that look like typos carry a mark where they are written; change none.
 #pragma once
 
+#include <cstddef>
+
 constexpr int LOG_DEBUG = 0;    // formatted, never written
 constexpr int LOG_INFO = 1;
 constexpr int LOG_WARNING = 2;
@@ -26,3 +28,16 @@ constexpr int LOG_SINK_FILE = 0;    // the log file, notices on stdout (default)
 constexpr int LOG_SINK_NONE = 1;    // nowhere: no line, no notice
 constexpr int LOG_SINK_STDERR = 2;  // every line, DEBUG included, and notices on stderr
 void SetLogSink(int sink);
+
+// Bytes of the character at text (NUL-terminated): 1 to 4 when a
+// well-formed UTF-8 character starts there, 0 at the NUL or a byte that
+// does not begin one (overlong forms and surrogates included).
+size_t Utf8CharLen(const char *text);
+// The same, but 0 for a C0 or C1 control and DEL too.
+size_t PrintableCharLen(const char *text);
+
+// text into out (outSize bytes, always terminated), each byte that
+// PrintableCharLen refuses, and the backslash, written as "\xNN" (two
+// lowercase hex digits): one line of valid UTF-8 that shows every byte.
+// 0, or 1 when it did not fit and out was cut before a character.
+int EscapeText(const char *text, char *out, size_t outSize);

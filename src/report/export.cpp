@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bounded/bounded.h"
+#include "log/log.h"
 #include "report/report.h"
 #include "wcache/wcache.h"
 
@@ -14,7 +15,9 @@ struct Escaped {
     char text[ESCAPED_SIZE];
 };
 
-// A JSON string with its quotes; "null" for a missing value.
+// A JSON string with its quotes; "null" for a missing value. JSON must be
+// UTF-8: a byte that begins no well-formed character becomes "\u00XX" of
+// its value, as do the controls that JSON forbids raw, and DEL.
 static void JsonString(const char *value, Escaped *out)
 {
     (void)memset_s(out->text, sizeof(out->text), 0, sizeof(out->text));
@@ -24,35 +27,49 @@ static void JsonString(const char *value, Escaped *out)
     }
     size_t used = 0;
     out->text[used++] = '"';
-    for (const char *c = value; *c != '\0' && used + 8 < sizeof(out->text); ++c) {
+    for (const char *c = value; *c != '\0' && used + 8 < sizeof(out->text);) {
         unsigned char byte = static_cast<unsigned char>(*c);
+        size_t len = Utf8CharLen(c);
         if (byte == '"' || byte == '\\') {
             out->text[used++] = '\\';
-            out->text[used++] = *c;
-        } else if (byte < 0x20) {
+            out->text[used++] = *c++;
+        } else if (len == 0 || byte < 0x20 || byte == 0x7f) {
             (void)snprintf_s(out->text + used, sizeof(out->text) - used, 6, "\\u%04x", byte);
             used += 6;
+            ++c;
         } else {
-            out->text[used++] = *c;
+            (void)memcpy_s(out->text + used, sizeof(out->text) - used, c, len);
+            used += len;
+            c += len;
         }
     }
     out->text[used] = '"';
 }
 
-// A label value of the exposition format: backslash, quote and line feed escaped.
+// A label value of the exposition format: backslash, quote and line feed
+// escaped, the only escapes it has. It must be UTF-8 too: a byte that
+// begins no well-formed character becomes U+FFFD.
 static void LabelValue(const char *value, Escaped *out)
 {
     (void)memset_s(out->text, sizeof(out->text), 0, sizeof(out->text));
     size_t used = 0;
-    for (const char *c = value; *c != '\0' && used + 3 < sizeof(out->text); ++c) {
+    for (const char *c = value; *c != '\0' && used + 4 < sizeof(out->text);) {
+        size_t len = Utf8CharLen(c);
         if (*c == '\\' || *c == '"') {
             out->text[used++] = '\\';
-            out->text[used++] = *c;
+            out->text[used++] = *c++;
         } else if (*c == '\n') {
             out->text[used++] = '\\';
             out->text[used++] = 'n';
+            ++c;
+        } else if (len == 0) {
+            (void)memcpy_s(out->text + used, sizeof(out->text) - used, "\xef\xbf\xbd", 3);
+            used += 3;
+            ++c;
         } else {
-            out->text[used++] = *c;
+            (void)memcpy_s(out->text + used, sizeof(out->text) - used, c, len);
+            used += len;
+            c += len;
         }
     }
 }

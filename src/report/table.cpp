@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bounded/bounded.h"
+#include "log/log.h"
 #include "report/report.h"
 
 constexpr int COLUMNS = 11;
@@ -29,15 +30,14 @@ int32_t EmitText(const char *fmt, ...)
     return 0;
 }
 
-// Directory and group names may hold anything but '/': keep the terminal sane.
-static void Printable(char *text)
+// Directory and group names may hold anything but '/': the cell shows them
+// escaped as the log does, so that the terminal stays sane and every byte
+// can be told (a name too long for the cell once escaped is cut).
+static void Printable(char *cell)
 {
-    for (; *text != '\0'; ++text) {
-        unsigned char c = static_cast<unsigned char>(*text);
-        if (c < 0x20 || c == 0x7f) {
-            *text = '?';
-        }
-    }
+    char raw[CELL_SIZE];
+    (void)memcpy_s(raw, sizeof(raw), cell, CELL_SIZE);
+    (void)EscapeText(raw, cell, CELL_SIZE);
 }
 
 // "sdc1,sdc2", cut with "..." when the list outgrows the cell.

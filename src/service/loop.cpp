@@ -16,6 +16,10 @@ static void HandleSigterm(int)
 
 int RunService(void)
 {
+    // A notice to a standard output that nobody reads any more (a manual run
+    // piped into a pager that quit) must fail, not end the service. Commands
+    // get SIGPIPE back at its default when they start.
+    (void)signal(SIGPIPE, SIG_IGN);
     WriteLog(LOG_INFO, "ceph zarvel start\n");
     // signal() on Linux keeps the handler and restarts interrupted calls;
     // only sleep() ends early, which is what lets a stop cut the wait short.

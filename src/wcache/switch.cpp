@@ -1,5 +1,5 @@
 // The write-cache switch: the first method that works, confirmed by a fresh
-// reading where the method itself cannot say whether the drive obeyed.
+// reading, since no method can say by itself whether the drive obeyed.
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
 
@@ -64,10 +64,16 @@ int32_t SetWce(int fd, uint32_t wantedWce)
             return 0;
         }
     }
-    if (ModeSelectIn(fd, wantedWce, 1) != 1) {
-        return 0;
+    int32_t selected = ModeSelectIn(fd, wantedWce, 1);
+    if (selected == 1) {
+        selected = ModeSelectIn(fd, wantedWce, 0);
     }
-    return ModeSelectIn(fd, wantedWce, 0) != 1 ? 0 : 1;
+    if (selected != 0) {
+        return selected == -1 ? 0 : 1;  // -1: the fetched page already showed the wanted value
+    }
+    // An accepted MODE SELECT is no proof: some drives and controllers take
+    // the page and keep their cache as it was. Only a fresh reading counts.
+    return GetWce(fd, 0, &wce) == 0 && wce == wantedWce ? 0 : 1;
 }
 
 int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte)

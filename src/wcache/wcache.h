@@ -52,8 +52,9 @@ int32_t GetWce(int fd, int32_t pageControl, uint32_t *wceValue);
 int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuffer *modeBuffer,
                       int32_t useTenByte);
 
-// Brings WCE to wantedWce by the first method that works.
-// -1: already there; 0: reached; 1: every method failed.
+// Brings WCE to wantedWce by the first method that works, each confirmed by
+// a fresh reading. -1: already there; 0: reached; 1: every method failed, or
+// the last one was accepted and WCE did not change.
 int32_t SetWce(int fd, uint32_t wantedWce);
 
 // ATA SET FEATURES 82h through ATA PASS-THROUGH(16) or (12).

@@ -219,6 +219,7 @@ bool ParseProfile(const std::string &text, Profile *profile)
         if (key == "personality") profile->sata = value == "sata";
         else if (key == "wce") profile->wce = number;
         else if (key == "hdio") profile->hdio = value;
+        else if (key == "select") profile->selectNoop = value == "noop";
         else if (key == "blockdesc") profile->blockDesc = number != 0;
         else if (key == "strict") profile->strict = number != 0;
         else if (key == "atastatus") profile->ataStatus = static_cast<uint8_t>(strtol(value.c_str(), nullptr, 16));
@@ -262,7 +263,7 @@ Completion Execute(const Profile &profile, State *state, const std::vector<uint8
     } else if (op == 0x1a || op == 0x5a) {
         c = ModeSense(profile, state, cdb);
     } else if (op == 0x15 || op == 0x55) {
-        c = ModeSelect(profile, state, cdb, dataOut);
+        c = profile.selectNoop ? Completion{} : ModeSelect(profile, state, cdb, dataOut);
     } else if (op == 0x85 || op == 0xa1) {
         c = AtaPassThrough(profile, state, cdb);
     } else if (op == 0x25) {

@@ -14,6 +14,7 @@ struct Profile {
     bool sata = true;              // personality=sata|sas
     int wce = 1;                   // initial WCE
     std::string hdio = "enotty";   // ok | noop | enotty | einval
+    bool selectNoop = false;       // select=noop: MODE SELECT answers GOOD, WCE stays
     bool blockDesc = true;         // blockdesc=1: 8-byte descriptor unless DBD
     bool strict = false;           // strict=1: PS and device-specific must be 0
     uint8_t ataStatus = 0x50;      // atastatus=51: SET FEATURES ends with this

@@ -1,5 +1,6 @@
 // Transport, Caching page and switch against the emulated drive, in process:
-// each row names a drive, the call, and every command the drive must see.
+// each row names a drive, the call, and every command the drive must see
+// (an accepted MODE SELECT is followed by the reading that confirms it).
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -71,17 +72,17 @@ const SwitchCase kSwitch[] = {
     {"hdio_works", "personality=sata hdio=ok", 0, 0, Cat({READ10, {HDIO0}, READ10})},
     {"ata16_works_ata12_never_sent", "personality=sata", 0, 0, Cat({READ10, {HDIO0, ATA16}, READ10})},
     {"hdio_claims_success_wce_stays", "personality=sata hdio=noop", 0, 0,
-     Cat({READ10, {HDIO0}, READ10, READ10, {MSEL10_36}})},
+     Cat({READ10, {HDIO0}, READ10, READ10, {MSEL10_36}, READ10})},
     {"sas_fixed_sense_counts_then_mode_select10", "personality=sas hdio=einval", 0, 0,
-     Cat({READ10, {HDIO0, ATA16}, READ10, READ10, {MSEL10_36}})},
+     Cat({READ10, {HDIO0, ATA16}, READ10, READ10, {MSEL10_36}, READ10})},
     {"ata_err_both_forms_then_select6", "personality=sata atastatus=51 reject=55", 0, 0,
-     Cat({READ10, {HDIO0, ATA16, ATA12}, READ10, {MSEL10_36, MS6H, MS6_32, MSEL6_32}})},
+     Cat({READ10, {HDIO0, ATA16, ATA12}, READ10, {MSEL10_36, MS6H, MS6_32, MSEL6_32}, READ10})},
     {"ata_drq_both_forms", "personality=sata atastatus=58", 0, 0,
-     Cat({READ10, {HDIO0, ATA16, ATA12}, READ10, {MSEL10_36}})},
+     Cat({READ10, {HDIO0, ATA16, ATA12}, READ10, {MSEL10_36}, READ10})},
     {"first_reading_fails_skips_hdio_and_ata", "personality=sata fault=ioctl:5a,1a", 1, 1,
      {MS10H, MS6H, MS10H, MS6H}},
     {"select_fallback_to_six_without_block_descriptor", "personality=sas blockdesc=0 reject=55", 0, 0,
-     Cat({READ10_NOBD, {HDIO0, ATA16}, READ10_NOBD, READ10_NOBD, {MSEL10_28, MS6H, MS6_24, MSEL6_24}})},
+     Cat({READ10_NOBD, {HDIO0, ATA16}, READ10_NOBD, READ10_NOBD, {MSEL10_28, MS6H, MS6_24, MSEL6_24}, READ10_NOBD})},
     {"everything_refused", "personality=sas reject=55,15", 1, 1,
      Cat({READ10, {HDIO0, ATA16}, READ10, READ10, {MSEL10_36, MS6H, MS6_32, MSEL6_32}})},
     {"mode_data_too_short_in_both_forms", "personality=sata mdl10=10 mdl6=10", 1, 1,
@@ -92,11 +93,11 @@ const SwitchCase kSwitch[] = {
     {"ata16_times_out_ata12_works", "personality=sata fault=timeout:85", 0, 0,
      Cat({READ10, {HDIO0, ATA16, ATA12}, READ10})},
     {"strict_target_accepts_cleared_ps_and_dpofua", "personality=sas strict=1", 0, 0,
-     Cat({READ10, {HDIO0, ATA16}, READ10, READ10, {MSEL10_36}})},
+     Cat({READ10, {HDIO0, ATA16}, READ10, READ10, {MSEL10_36}, READ10})},
     // Mode data that grows between the passes: the length sent back is the
     // one allocated, never the larger one of the second answer.
     {"grown_mode_data_never_overruns", "personality=sas blockdesc=0 grow=16", 0, 0,
-     Cat({READ10_NOBD, {HDIO0, ATA16}, READ10_NOBD, READ10_NOBD, {MSEL10_28}})},
+     Cat({READ10_NOBD, {HDIO0, ATA16}, READ10_NOBD, READ10_NOBD, {MSEL10_28}, READ10_NOBD})},
 };
 
 class SwitchTest : public SandboxTest, public ::testing::WithParamInterface<SwitchCase> {};

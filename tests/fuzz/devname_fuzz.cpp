@@ -3,6 +3,9 @@
 // fits is accepted, an accepted name looks like a disk name and is copied
 // exactly, a refused one leaves the buffer as it was; the cut keeps a prefix
 // that ends in a letter and drops only digits.
+// And EscapeText, with which such names reach the log: always valid UTF-8
+// without controls inside its buffer, and read back ("\xNN" to its byte) the
+// name, or a cut of it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +13,7 @@
 
 #include "fuzz_input.h"
 #include "inventory/inventory.h"
+#include "log/log.h"
 #include "sandbox.h"
 
 namespace {
@@ -45,6 +49,29 @@ bool LooksLikeDiskName(const std::string &s)
         }
     }
     return true;
+}
+
+std::string Unescaped(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool escape = text[i] == '\\' && text.compare(i + 1, 1, "x") == 0 && i + 3 < text.size();
+        out += escape ? static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)) : text[i];
+        i += escape ? 3 : 0;
+    }
+    return out;
+}
+
+bool HasControl(const std::string &text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool c1 = c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xa0;
+        if (c < 0x20 || c == 0x7f || c1) {
+            return true;
+        }
+    }
+    return false;
 }
 
 [[noreturn]] void Fail(const char *what, const std::string &name)
@@ -112,5 +139,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (made && cut.find_first_of("0123456789") != std::string::npos) {
         Fail("StripPartition kept a partition number", name);
     }
+    size_t escSize = in.Below(200);
+    char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
+    memset(esc, 0x7e, escSize + 1);
+    int cut = EscapeText(name.c_str(), esc, escSize);
+    std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
+    std::string back = Unescaped(shown);
+    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown) || HasControl(shown) ||
+        (cut == 0 ? back != name : name.compare(0, back.size(), back) != 0)) {
+        Fail("EscapeText", name);
+    }
+    free(esc);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <iconv.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -309,6 +310,20 @@ std::vector<std::string> DirOrder(const std::string &dir)
     return names;
 }
 
+bool ValidUtf8(const std::string &text)
+{
+    iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+    std::string in = text;
+    std::vector<char> out(text.size() * 4 + 4);
+    char *inAt = in.data();
+    char *outAt = out.data();
+    size_t inLeft = in.size();
+    size_t outLeft = out.size();
+    bool ok = iconv(cd, &inAt, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    return ok;
+}
+
 std::string FsidOf(int n)
 {
     char text[40];
@@ -319,6 +334,10 @@ std::string FsidOf(int n)
 std::vector<std::string> LogLines(const std::string &path)
 {
     std::vector<std::string> lines;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return lines;  // a FIFO would block the reader
+    }
     std::istringstream in(ReadFile(path));
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -351,6 +370,11 @@ std::vector<std::string> LogMessages(const std::string &path)
 std::string DaemonPath()
 {
     return ZARVEL_DAEMON_PATH;
+}
+
+std::string QuickDaemonPath()
+{
+    return ZARVEL_QUICK_DAEMON_PATH;
 }
 
 std::vector<std::string> DriveCommands(const std::string &disk)
@@ -412,12 +436,16 @@ Process Start(const std::vector<std::string> &argv, const RunOptions &opts)
         _exit(127);
     }
     close(pipeFds[1]);
+    if (opts.stdoutUnread) {
+        close(pipeFds[0]);
+        return Process{pid, -1};
+    }
     return Process{pid, pipeFds[0]};
 }
 
 Process StartDaemon(const RunOptions &opts)
 {
-    return Start({DaemonPath()}, opts);
+    return Start({opts.daemon.empty() ? DaemonPath() : opts.daemon}, opts);
 }
 
 bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs)
@@ -508,12 +536,14 @@ Exit Stop(Process &proc, int sig, int timeoutMs)
         result.signal = WTERMSIG(status);
     }
     char buf[4096];
-    fcntl(proc.outFd, F_SETFL, O_NONBLOCK);  // a left-over child may hold the pipe
-    for (ssize_t n; (n = read(proc.outFd, buf, sizeof(buf))) > 0;) {
-        result.out.append(buf, static_cast<size_t>(n));
+    if (proc.outFd >= 0) {
+        fcntl(proc.outFd, F_SETFL, O_NONBLOCK);  // a left-over child may hold the pipe
+        for (ssize_t n; (n = read(proc.outFd, buf, sizeof(buf))) > 0;) {
+            result.out.append(buf, static_cast<size_t>(n));
+        }
+        close(proc.outFd);
+        proc.outFd = -1;
     }
-    close(proc.outFd);
-    proc.outFd = -1;
     return result;
 }
 

@@ -73,8 +73,9 @@ void AddPvs(const std::vector<Pv> &pvs);
 int PvsCalls();
 // Number of times "cat" (a counting stand-in on PATH) has run since Reset.
 int CatCalls();
-// Calls of popen and realpath made by this test process (all of them, ever):
-// compare before and after to prove that nothing was run or resolved.
+// Commands started (posix_spawnp, popen) and calls of realpath made by this
+// test process (all of them, ever): compare before and after to prove that
+// nothing was run or resolved.
 int PopenCalls();
 int RealpathCalls();
 
@@ -86,10 +87,13 @@ void MakeDirs(const std::string &path);
 // Entry names of dir in the order readdir yields them, without "." and "..".
 // tmpfs order is stable but not creation order: read it, never assume it.
 std::vector<std::string> DirOrder(const std::string &dir);
+// True when text is well-formed UTF-8 (iconv's strict decoder: no overlong
+// forms, no surrogates, nothing past U+10FFFF).
+bool ValidUtf8(const std::string &text);
 // A distinct well-formed 36-character fsid for each n.
 std::string FsidOf(int n);
 
-// Lines of /var/log/ceph-zarvel.log.
+// Lines of /var/log/ceph-zarvel.log (none when it is not a regular file).
 std::vector<std::string> LogLines(const std::string &path = "/var/log/ceph-zarvel.log");
 // The same lines reduced to "LEVEL message" ("INFO ceph zarvel start").
 std::vector<std::string> LogMessages(const std::string &path = "/var/log/ceph-zarvel.log");
@@ -105,6 +109,8 @@ Captured CaptureOutput(const std::function<void()> &call);
 struct RunOptions {
     std::vector<std::string> env;  // extra "NAME=value" entries
     uid_t uid = 0;                 // run as this user when not 0
+    std::string daemon;            // StartDaemon's binary; "" = DaemonPath()
+    bool stdoutUnread = false;     // stdout a pipe whose reader is gone at the start
 };
 // Starts the daemon (build/ceph-zarvel by default); stdout goes to a pipe.
 struct Process {
@@ -131,6 +137,8 @@ Exit Stop(Process &proc, int sig, int timeoutMs = 20000);
 Exit RunOneCycle(const RunOptions &opts = {});
 
 std::string DaemonPath();
+// The daemon built with a 2-s command deadline instead of 30 s.
+std::string QuickDaemonPath();
 
 // ---- emulated drives (tests/drive) ------------------------------------------
 // A Disk's drive description is whitespace-separated key=value words, for example

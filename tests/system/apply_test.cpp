@@ -30,6 +30,7 @@ const std::string MSEL6 = "15 10 00 00 20 00 > 00 00 00 08 " + PAGE_OFF;
 // A SAS drive: the ATA command "succeeds" with fixed-format sense, WCE stays.
 const Lines SAS_TO_SELECT = {MS10H, MS10_36, "hdio 0", ATA16, MS10H, MS10_36, MS10H, MS10_36, MSEL10};
 const Lines SAS_REFUSED = Cat({SAS_TO_SELECT, {"1a 00 08 00 04 00", "1a 00 08 00 20 00", MSEL6}});
+const Lines SAS_SELECTED = Cat({SAS_TO_SELECT, {MS10H, MS10_36}});  // confirmed by a reading
 
 const char *const FSID[] = {"0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", "1f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f1",
                             "2f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f2", "3f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f3",
@@ -144,7 +145,7 @@ TEST_F(ApplyPassTest, RealisticServerAcrossTwoRuns)
 
     RunOneCycle(WithDrives());
     const Lines sata = Cat({SWITCH_BY_ATA, {SYNC10}});
-    const Lines sas = Cat({SAS_TO_SELECT, {SYNC10}, READ, READ});  // then the visits of sdc1 and sdc2
+    const Lines sas = Cat({SAS_SELECTED, {SYNC10}, READ, READ});  // then the visits of sdc1 and sdc2
     EXPECT_EQ(DriveCommands("sdb"), sata);
     EXPECT_EQ(DriveCommands("sdc"), sas);
     for (const char *other : {"sdd", "sde", "sdf", "sdg"}) {

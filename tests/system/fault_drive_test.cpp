@@ -37,6 +37,7 @@ const DriveFault kFaults[] = {
     {"no_data_moved", "xfer=0"},
     {"header_only_moved", "xfer=8"},
     {"no_block_descriptor", "blockdesc=0 personality=sas hdio=einval reject=85,a1"},
+    {"mode_select_accepted_and_ignored", "personality=sas hdio=einval select=noop"},
 };
 
 class FaultDriveTest : public SandboxTest, public ::testing::WithParamInterface<DriveFault> {};

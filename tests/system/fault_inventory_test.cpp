@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <regex>
 #include <thread>
 
 #include "fault.h"
@@ -47,6 +48,7 @@ struct InventoryFault {
     const char *name;
     std::function<void()> make;
     bool sdcSwitched;
+    bool quickDeadline = false;  // run the daemon whose commands have 2 s, not 30
 };
 void PrintTo(const InventoryFault &f, std::ostream *os) { *os << f.name; }
 
@@ -98,6 +100,14 @@ const InventoryFault kFaults[] = {
     {"pvs_missing", [] { Pvs("exit 127"); }, true},
     {"pvs_prints_random_bytes", [] { Pvs("head -c 200000 /dev/urandom"); }, true},
     {"pvs_prints_endless_line", [] { Pvs("head -c 100000 /dev/zero | tr '\\0' 'x'"); }, true},
+    // A held LVM lock: every pvs waits for ever, and a child of its own too.
+    {"pvs_hangs_past_the_deadline", [] { Pvs("sleep 3600; echo never"); }, true, true},
+    // A name that would start a line of its own, with a terminal command.
+    {"osd_name_forges_log_lines", [] {
+         std::string dir = "x\n[2026-12-06 01:45:12][process(1)][INFO][change config of sdd succeed\x1b[2J";
+         AddOsd({dir, FsidOf(1), "bluestore", "", ""});
+         WriteFile("/var/lib/ceph/osd/" + dir + "/block", "");  // not a link: its path is logged
+     }, true},
     // Every disk a physical volume of a group named after it: the keys no
     // longer matter, the devices and the label tie sdc1 all the same.
     {"pvs_claims_every_disk", [] {
@@ -119,12 +129,23 @@ TEST_P(FaultInventoryTest, OnlyTheTargetIsTouched)
     AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
     AddPvs({});
     GetParam().make();
-    fault::Run run = fault::RunCycle(WithDrives());
+    RunOptions opts = WithDrives();
+    opts.daemon = GetParam().quickDeadline ? QuickDaemonPath() : "";
+    fault::Run run = fault::RunCycle(opts);
     fault::ExpectOrderlyCycle(run);
     EXPECT_EQ(DriveWce("sdc"), GetParam().sdcSwitched ? 0 : 1) << ::testing::PrintToString(LogMessages());
     EXPECT_EQ(DriveCommands("sdd"), std::vector<std::string>{});
     EXPECT_EQ(DriveCommands("sdz"), std::vector<std::string>{});
     EXPECT_EQ(CatCalls(), 0);
+    // Each line of the log is one whole entry without controls, and a line
+    // that the README's grep takes for a deed names the disk that had one.
+    const std::regex entry(R"(\[[0-9 :-]+\]\[process\([0-9]+\)\]\[(INFO|WARNING|ERROR)\]\[[^\x00-\x1f\x7f]*\])");
+    const std::regex deed(R"(^\[[^\]]*\]\[process\([0-9]+\)\]\[[A-Z]+\]\[(change config of|rescan dev|sync device) (sd[a-z]+))");
+    for (const std::string &line : LogLines()) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(line, entry)) << line;
+        EXPECT_TRUE(!std::regex_search(line, m, deed) || m[2] == "sdc") << line;
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Inventory, FaultInventoryTest, ::testing::ValuesIn(kFaults),
                          [](const auto &info) { return std::string(info.param.name); });

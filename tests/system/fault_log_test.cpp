@@ -17,6 +17,7 @@ struct LogFault {
     std::function<void()> make;
     const char *notice;   // expected on standard output ("" = none)
     bool fileHasStop;     // the stop line reaches /var/log/ceph-zarvel.log
+    bool stdoutUnread = false;  // nobody reads the notices: a pipe without reader
 };
 void PrintTo(const LogFault &f, std::ostream *os) { *os << f.name; }
 
@@ -37,18 +38,30 @@ void FillDisk()
     WriteFile(kLog, "", 0644);
 }
 
+void ReadOnlyLog()
+{
+    ASSERT_EQ(mount(nullptr, "/var/log", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+}
+
 const LogFault kFaults[] = {
-    {"read_only_directory", [] { ASSERT_EQ(mount(nullptr, "/var/log", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0); },
-     "Open log file failed ", false},
+    {"read_only_directory", ReadOnlyLog, "Open log file failed ", false},
+    {"notices_to_a_pipe_without_reader", ReadOnlyLog, "", false, true},
     {"file_system_full", FillDisk, "The Disk space is full, writed", false},
     {"log_is_a_directory", [] { MakeDirs(kLog); }, "Open log file failed ", false},
     {"log_is_a_symlink_loop", [] { ASSERT_EQ(symlink(kLog, kLog), 0); }, "Open log file failed ", false},
     {"log_is_a_dangling_symlink", [] { ASSERT_EQ(symlink("/var/log/gone/x.log", kLog), 0); },
      "Open log file failed ", false},
+    // Lines are not appended through a link or waited on behind a FIFO.
+    {"log_is_a_symlink_to_a_file", [] {
+         WriteFile("/var/log/elsewhere", "");
+         ASSERT_EQ(symlink("/var/log/elsewhere", kLog), 0);
+     }, "Open log file failed ", false},
+    {"log_is_a_fifo", [] { ASSERT_EQ(mkfifo(kLog, 0600), 0); }, "Open log file failed ", false},
+    // The rotation cannot clear the way: the lines go to the current file.
     {"old_log_is_a_directory", [] {
          WriteFile(kLog, std::string(4193281, 'x'));
          MakeDirs(std::string(kLog) + ".old/keep");
-     }, "Open log file failed ", false},
+     }, "Open log file failed ", true},
 };
 
 class FaultLogTest : public SandboxTest, public ::testing::WithParamInterface<LogFault> {};
@@ -58,7 +71,9 @@ TEST_P(FaultLogTest, DaemonKeepsWorking)
     fault::AddTarget("sdc", "personality=sata");
     AddPvs({});
     GetParam().make();
-    fault::Run run = fault::RunCycle(WithDrives());
+    RunOptions opts = WithDrives();
+    opts.stdoutUnread = GetParam().stdoutUnread;
+    fault::Run run = fault::RunCycle(opts);
     fault::ExpectOrderlyCycle(run);
     EXPECT_EQ(DriveWce("sdc"), 0) << "the disk must be switched all the same";
     EXPECT_NE(run.exit.out.find(GetParam().notice), std::string::npos) << run.exit.out;

@@ -143,19 +143,12 @@ TEST_F(LogFileTest, UnwritableLogGivesNoticesAndTheDaemonRunsOn)
 {
     const char *open = "Open log file failed \n";
     const char *full = "The Disk space is full, writed -1 of {N} \n";
-    const std::string overLimit = std::to_string(kLimit + 1) + " bytes";
     const FailureCase cases[] = {
         {"not root", [] {}, 65534, "Cur user is not root, Unable to access the current log\n", "absent"},
         {"log path is a directory", [] { MakeDirs(kLog); }, 0, open, "directory"},
         {"log directory read-only",
          [] { ASSERT_EQ(mount("sandbox", "/var/log", "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0); }, 0,
          open, "absent"},
-        {"old generation cannot be removed",
-         [] {
-             WriteFile(kLog, Filler(kLimit + 1, 'x'));
-             MakeDirs(std::string(kOld) + "/busy");
-         },
-         0, open, overLimit.c_str()},
         {"disk full", FillLogDir, 0, full, "0 bytes"},
         {"disk full in the middle of a line",
          [] {

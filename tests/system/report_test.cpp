@@ -100,6 +100,7 @@ std::map<std::string, Json> JsonDisks(const Exit &run)
 {
     Json doc;
     EXPECT_TRUE(ParseJson(run.out, &doc)) << run.out;
+    EXPECT_TRUE(ValidUtf8(run.out)) << run.out;
     std::map<std::string, Json> disks;
     for (const Json &d : doc["disks"].a) disks[d["name"].s] = d;
     return disks;
@@ -266,7 +267,8 @@ protected:
         // A name to escape in every format (its type is read all the same).
         AddOsd({kOddOsd, FSID[2], "bluestore", "/dev/sdd", "/dev/sdf2"});
     }
-    static constexpr const char *kOddOsd = "ceph-\"2\\x\t\n";
+    // Quote, backslash, controls, and bytes that are not UTF-8 (a lone FF, a cut sequence).
+    static constexpr const char *kOddOsd = "ceph-\"2\\x\t\n\x1b\xff\xe2\x82";
 };
 
 TEST_F(ReportFormatTest, JsonFollowsTheSchema)
@@ -303,6 +305,7 @@ TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
 {
     Exit run = Report({"--prometheus"});
     EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(ValidUtf8(run.out)) << run.out;
     std::regex help("# HELP (ceph_zarvel_[a-z_]+) [^\n]+");
     std::regex type("# TYPE (ceph_zarvel_[a-z_]+) gauge");
     std::regex sample(R"re((ceph_zarvel_[a-z_]+)\{disk="(sd[a-z]+)",osd="((?:[^"\\\n]|\\[\\"n])*)"(?:,match="[^"]*",verdict="[^"]*")?\} (-?[0-9]+))re");
@@ -317,7 +320,7 @@ TEST_F(ReportFormatTest, PrometheusTextfileIsWellFormed)
         EXPECT_EQ(m[1], typed) << "sample before its TYPE line";
         EXPECT_TRUE(values[m[1]].emplace(m[2], m[4]).second) << "duplicate series " << line;
         if (m[2] == "sdd") {
-            EXPECT_EQ(m[3], "ceph-\\\"2\\\\x\t\\n");
+            EXPECT_EQ(m[3], "ceph-\\\"2\\\\x\t\\n\x1b\uFFFD\uFFFD\uFFFD");
         }
     }
     using Series = std::map<std::string, std::string>;
@@ -348,7 +351,7 @@ TEST_F(ReportFormatTest, TableIsAlignedAndSorted)
     }
     size_t verdictAt = rows[0].find("VERDICT");
     EXPECT_EQ(rows[1].substr(verdictAt, 6), "target");
-    EXPECT_EQ(rows[3].find("ceph-\"2\\x?? "), rows[0].find("OSD"));
+    EXPECT_EQ(rows[3].find("ceph-\"2\\x5cx\\x09\\x0a\\x1b\\xff\\xe2\\x82 "), rows[0].find("OSD"));
     EXPECT_NE(rows[2].find("sdc1,sdc2"), std::string::npos);
     EXPECT_NE(rows[1].find("vg:ceph-a"), std::string::npos);
     EXPECT_NE(rows[1].find("would switch"), std::string::npos);
