@@ -80,6 +80,23 @@ bool HasControl(const std::string &text)
     abort();
 }
 
+// EscapeText into a buffer of any size: valid UTF-8 without controls,
+// never past the buffer, and read back to the name or a cut of it.
+void CheckEscape(FuzzInput *in, const std::string &name)
+{
+    size_t escSize = in->Below(200);
+    char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
+    memset(esc, 0x7e, escSize + 1);
+    int wasCut = EscapeText(name.c_str(), esc, escSize);
+    std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
+    std::string back = Unescaped(shown);
+    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown) || HasControl(shown) ||
+        (wasCut == 0 ? back != name : name.compare(0, back.size(), back) != 0)) {
+        Fail("EscapeText", name);
+    }
+    free(esc);
+}
+
 }  // namespace
 
 // Refusals of long names are logged: keep the log inside a sandbox.
@@ -115,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     }
     free(out);
+    CheckEscape(&in, name);
     std::string copy = name;
     uint32_t nameLen = in.Flag() ? static_cast<uint32_t>(name.size()) : in.Below(8);
     got = StripPartition(copy.data(), nameLen);
@@ -139,16 +157,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (made && cut.find_first_of("0123456789") != std::string::npos) {
         Fail("StripPartition kept a partition number", name);
     }
-    size_t escSize = in.Below(200);
-    char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
-    memset(esc, 0x7e, escSize + 1);
-    int cut = EscapeText(name.c_str(), esc, escSize);
-    std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
-    std::string back = Unescaped(shown);
-    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown) || HasControl(shown) ||
-        (cut == 0 ? back != name : name.compare(0, back.size(), back) != 0)) {
-        Fail("EscapeText", name);
-    }
-    free(esc);
     return 0;
 }
