@@ -69,6 +69,8 @@ static bool QueryVolumeGroup(const char *name, MapBuffer *key)
     Clear(&cmd);
     Clear(&output);
     if (sprintf_s(cmd.text, sizeof(cmd.text), "pvs --noheadings -o vg_name /dev/%s", name) < 0) {
+        // The text names "--readonly", which the command never had; operators
+        // grep it as it stands, so it stays.
         WriteLog(LOG_ERROR, "sprintf_s error:pvs --noheadings --readonly -o vg_name /dev/%s\n", name);
         return false;
     }
@@ -142,7 +144,7 @@ static bool LinkNames(const char *path, const char *linkText, const char *key, c
     if (TextNames(linkText, key, disk)) {
         return true;
     }
-    char resolved[PATH_MAX];
+    char resolved[PATH_BUFFER_SIZE];
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     return realpath(path, resolved) != nullptr && TextNames(resolved, key, disk);
 }
@@ -199,7 +201,7 @@ static uint8_t SeparateDb(const OsdRecord *osd, const OsdIdentity *identity, con
     if (identity->db != DB_BY_TEXT) {
         return identity->db == DB_SEPARATE ? 1 : 0;
     }
-    char path[PATH_MAX];
+    char path[PATH_BUFFER_SIZE];
     if (strcmp(osd->block, osd->blockDb) == 0 || !OsdPath(osd, "block.db", path, sizeof(path))) {
         return 0;
     }
@@ -210,7 +212,7 @@ static uint8_t SeparateDb(const OsdRecord *osd, const OsdIdentity *identity, con
 // names key by its text: the name it claims, for the report to explain.
 static bool ClaimsByText(const OsdRecord *osd, const OsdIdentity *identity, const char *key)
 {
-    char path[PATH_MAX];
+    char path[PATH_BUFFER_SIZE];
     return identity->proof == PROOF_NOT_BLOCK && osd->blockState == LINK_TEXT &&
            OsdPath(osd, "block", path, sizeof(path)) && LinkNames(path, osd->block, key, nullptr);
 }

@@ -62,7 +62,7 @@ static int16_t LayerOf(const char *dir)
     static const struct {
         const char *prefix;
         int16_t layer;
-    } kLayers[] = {{"LVM-", LAYER_LV}, {"CRYPT-", LAYER_CRYPT}, {"mpath-", LAYER_MPATH}};
+    } LAYERS[] = {{"LVM-", LAYER_LV}, {"CRYPT-", LAYER_CRYPT}, {"mpath-", LAYER_MPATH}};
     char path[SYS_PATH_SIZE];
     char uuid[ATTR_SIZE];
     (void)memset_s(path, sizeof(path), 0, sizeof(path));
@@ -72,7 +72,7 @@ static int16_t LayerOf(const char *dir)
         ReadSmallFile(AT_FDCWD, path, uuid, sizeof(uuid) - 1, &length) != SMALL_OK) {
         return LAYER_DEVICE;
     }
-    for (const auto &kind : kLayers) {
+    for (const auto &kind : LAYERS) {
         if (strncmp(uuid, kind.prefix, strlen(kind.prefix)) == 0) {
             return kind.layer;
         }
@@ -252,8 +252,8 @@ static void LogUnreadableLink(const char *path, int32_t error)
 // Where block.db of a proven OSD lies (DB_*).
 static int32_t DbPlacement(const OsdRecord *osd, const DevStack *block)
 {
-    char path[PATH_MAX];
-    char resolved[PATH_MAX];
+    char path[PATH_BUFFER_SIZE];
+    char resolved[PATH_BUFFER_SIZE];
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     if (osd->blockDbState == LINK_ABSENT || !OsdPath(osd, "block.db", path, sizeof(path))) {
         return DB_NONE;
@@ -282,8 +282,8 @@ static int32_t DbPlacement(const OsdRecord *osd, const DevStack *block)
 
 void ResolveOsdIdentity(const OsdRecord *osd, OsdIdentity *identity)
 {
-    char path[PATH_MAX];
-    char resolved[PATH_MAX];
+    char path[PATH_BUFFER_SIZE];
+    char resolved[PATH_BUFFER_SIZE];
     (void)memset_s(identity, sizeof(*identity), 0, sizeof(*identity));
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     identity->proof = PROOF_NOT_BLOCK;

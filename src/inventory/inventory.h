@@ -130,8 +130,8 @@ int32_t StackNodeOf(const DevStack *stack, dev_t dev);
 // Releases the identities of the last map build (FreeDeviceInfo does).
 void ReleaseOsdIdentities(void);
 
-// How a listed name was tied to an OSD, or why it was not, for anyone who
-// must explain the map.
+// For ceph-zarvel-report: how a listed name was tied to an OSD, or why it
+// was not.
 constexpr int32_t MATCH_BY_DEVICE = 0;  // the name is no volume group member: its own name is the key
 constexpr int32_t MATCH_BY_VG = 1;      // the key is the name's volume group
 constexpr int MATCH_TEXT_SLOT = 256;
@@ -144,7 +144,8 @@ struct DevMatch {
     char how[MATCH_TEXT_SLOT];     // "device", "vg:ceph-a", "dm-crypt>lv>sdb", "link text"
 };
 
-// The map build's work for one 17-byte name slot: the first OSD whose block
+// The map build's work for one 17-byte name slot (BuildDevMap's, and for
+// ceph-zarvel-report with match given): the first OSD whose block
 // device is the name's device or stands on it, proven by the OSD's label.
 // Sets entry's separateDb and osdType (never its name) and, when match is
 // given, fills it: the tying OSD, else the first OSD that claims the name
@@ -182,8 +183,9 @@ int32_t IsHdd(const char *deviceName);
 // for it or one of its partitions with separateDb 1 and a BlueStore OSD.
 int32_t IsTargetDevice(const char *deviceName);
 
-// The rule that decides IsTargetDevice's verdict, for anyone who must explain
-// it. Among several entries of one disk, the one that came closest wins.
+// The rule that decides IsTargetDevice's verdict; TargetRule and
+// DecidingEntry are for ceph-zarvel-report, which must explain it. Among
+// several entries of one disk, the one that came closest wins.
 constexpr int32_t TARGET_SELECTED = 0;         // a target
 constexpr int32_t TARGET_NO_NAME = 1;          // deviceName missing
 constexpr int32_t TARGET_NOT_ROTATIONAL = 2;   // rotational attribute not '1' or unreadable

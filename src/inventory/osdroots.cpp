@@ -128,13 +128,13 @@ static int32_t OsdTypeCode(const char *line)
         const char *prefix;
         size_t len;
         int32_t code;
-    } kTypes[] = {
+    } OSD_TYPES[] = {
         {"bluestore", 9, OSD_TYPE_BLUESTORE},
         {"filestore", 9, OSD_TYPE_FILESTORE},
         {"kvstore", 7, OSD_TYPE_KVSTORE},
         {"memstore", 8, OSD_TYPE_MEMSTORE},
     };
-    for (const auto &type : kTypes) {
+    for (const auto &type : OSD_TYPES) {
         if (strncmp(line, type.prefix, type.len) == 0) {
             return type.code;
         }

@@ -19,8 +19,8 @@ struct ListKind {
     int32_t *num;
 };
 
-static const ListKind kFsidKind = {true, FSID_SLOT, &g_fsidList, &g_fsidNum};
-static const ListKind kDevKind = {false, DEV_NAME_SLOT, &g_devList, &g_devNum};
+static const ListKind FSID_KIND = {true, FSID_SLOT, &g_fsidList, &g_fsidNum};
+static const ListKind DEV_KIND = {false, DEV_NAME_SLOT, &g_devList, &g_devNum};
 
 // The sd names of /dev, read once into a growable block. 0 with *block and
 // *count set (null and 0 for none), 1 on failure with nothing held. Names
@@ -148,7 +148,7 @@ static int32_t RefreshOsds(void)
         free(records);
         return -1;
     }
-    bool fsidChanged = KeepIfChanged(&kFsidKind, fsids, count);
+    bool fsidChanged = KeepIfChanged(&FSID_KIND, fsids, count);
     bool recordsChanged = KeepRecordsIfChanged(records, count);
     return fsidChanged || recordsChanged ? 1 : 0;
 }
@@ -161,7 +161,7 @@ static int32_t RefreshDevNames(void)
     if (ReadDevNames(&block, &count) != 0) {
         return -1;
     }
-    return KeepIfChanged(&kDevKind, block, count) ? 1 : 0;
+    return KeepIfChanged(&DEV_KIND, block, count) ? 1 : 0;
 }
 
 int32_t UpdateDeviceInfo(void)

@@ -134,6 +134,7 @@ static void AppendLine(int fd, const char *line)
         written = -1;
     }
     if (written < 0 || static_cast<size_t>(written) < expected) {
+        // "writed": operators grep this text as it stands; do not correct it.
         printf("The Disk space is full, writed %d of %zu \n", written, expected);
         fflush(stdout);
     }
@@ -163,7 +164,7 @@ void WriteLog(int level, const char *fmt, ...)
         return;
     }
     char line[LOG_LINE_SIZE];
-    memset_s(line, sizeof(line), 0, sizeof(line));
+    (void)memset_s(line, sizeof(line), 0, sizeof(line));
     if (FormatHeader(line, level) < 0) {
         printf("prepare data failed %d\n", -1);
         fflush(stdout);
@@ -183,7 +184,7 @@ void WriteLog(int level, const char *fmt, ...)
         return;
     }
     char escaped[LOG_ESCAPED_SIZE];
-    memset_s(escaped, sizeof(escaped), 0, sizeof(escaped));
+    (void)memset_s(escaped, sizeof(escaped), 0, sizeof(escaped));
     EscapeMessage(line, len, escaped, sizeof(escaped));
     if (g_logSink == LOG_SINK_STDERR) {
         fprintf(stderr, "%s]\n", escaped);

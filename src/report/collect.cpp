@@ -9,10 +9,9 @@
 #include "bounded/bounded.h"
 #include "inventory/inventory.h"
 #include "report/report.h"
+#include "sysaccess/sysaccess.h"
 #include "wcache/wcache.h"
 
-constexpr size_t RESOLVED_SIZE = 4096;
-static_assert(RESOLVED_SIZE >= PATH_MAX, "realpath needs PATH_MAX bytes");
 
 // Whole-disk name of g_devList slot i into disk (DEV_NAME_SLOT bytes).
 static bool DiskOfSlot(int32_t i, char *disk)
@@ -78,7 +77,7 @@ static void InsertDisk(Report *report, const char *disk)
 // the pass opens it, and the Caching page's current values.
 static void ReadDriveWce(DiskRow *row)
 {
-    char resolved[RESOLVED_SIZE];
+    char resolved[PATH_BUFFER_SIZE];
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     row->driveWce = -1;
     int fd = OpenDiskNode(row->name, resolved, sizeof(resolved));

@@ -137,7 +137,10 @@ struct Gauge {
     const char *help;
 };
 
-static const Gauge kGauges[] = {
+// The gauges in the order GAUGES lists them; GaugeValue goes by these names.
+enum GaugeKind { GAUGE_DRIVE_WCE, GAUGE_KERNEL_VIEW, GAUGE_TARGET, GAUGE_COUNT };
+
+static const Gauge GAUGES[] = {
     {"ceph_zarvel_drive_write_cache",
      "Drive write cache (WCE of the Caching mode page): 1 on, 0 off, -1 unreadable."},
     {"ceph_zarvel_kernel_write_cache",
@@ -145,12 +148,13 @@ static const Gauge kGauges[] = {
     {"ceph_zarvel_target",
      "1 when the disk is a rotational data disk of a BlueStore OSD with block.db on another device."},
 };
+static_assert(sizeof(GAUGES) / sizeof(GAUGES[0]) == GAUGE_COUNT, "one gauge per GaugeKind, in its order");
 
 static int GaugeValue(const DiskRow *row, int gauge)
 {
     switch (gauge) {
-    case 0: return row->driveWce;
-    case 1: return row->kernel == KERNEL_WC_BACK ? 1 : (row->kernel == KERNEL_WC_THROUGH ? 0 : -1);
+    case GAUGE_DRIVE_WCE: return row->driveWce;
+    case GAUGE_KERNEL_VIEW: return row->kernel == KERNEL_WC_BACK ? 1 : (row->kernel == KERNEL_WC_THROUGH ? 0 : -1);
     default: return row->rule == TARGET_SELECTED ? 1 : 0;
     }
 }
@@ -183,7 +187,7 @@ int32_t PrintPrometheus(const Report *report)
 {
     Escaped osd;
     int gauge = 0;
-    for (const Gauge &g : kGauges) {
+    for (const Gauge &g : GAUGES) {
         if (EmitText("# HELP %s %s\n# TYPE %s gauge\n", g.name, g.help, g.name) != 0) {
             return 1;
         }

@@ -21,7 +21,7 @@ struct Options {
     bool help;
 };
 
-static const char kUsage[] =
+static const char USAGE[] =
     "usage: ceph-zarvel-report [--json | --prometheus] [--verbose]\n"
     "Shows every sd disk, the OSD it serves and whether the ceph-zarvel daemon\n"
     "switches its write cache off; changes nothing. Exit status: 0 every target\n"
@@ -78,11 +78,11 @@ int main(int argc, char **argv)
     SetLogSink(LOG_SINK_NONE);
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
-        fputs(kUsage, stderr);
+        fputs(USAGE, stderr);
         return EXIT_TROUBLE;
     }
     if (options.help) {
-        fputs(kUsage, stdout);
+        fputs(USAGE, stdout);
         return EXIT_ALL_OFF;
     }
     if (options.verbose) {

@@ -7,14 +7,29 @@
 #include "log/log.h"
 #include "report/report.h"
 
-constexpr int COLUMNS = 11;
+// The columns, left to right; HEADINGS and FillCell go by these names.
+enum Column {
+    COL_DISK,
+    COL_PARTITIONS,
+    COL_OSD,
+    COL_MATCH,
+    COL_STORE,
+    COL_DB,
+    COL_ROT,
+    COL_KERNEL,
+    COL_WCE,
+    COL_VERDICT,
+    COL_ACTION,
+    COLUMNS
+};
 constexpr size_t CELL_SIZE = 256;
 constexpr size_t LINE_SIZE = COLUMNS * (CELL_SIZE + 2);
 // A JSON disk line with two names escaped at six bytes per byte still fits.
 constexpr size_t EMIT_SIZE = 8192;
 
-static const char *const kHeadings[COLUMNS] = {"DISK", "PARTITIONS", "OSD", "MATCH", "STORE", "DB",
-                                               "ROT", "KERNEL", "WCE", "VERDICT", "ACTION"};
+static const char *const HEADINGS[] = {"DISK", "PARTITIONS", "OSD", "MATCH", "STORE", "DB",
+                                       "ROT",  "KERNEL",     "WCE", "VERDICT", "ACTION"};
+static_assert(sizeof(HEADINGS) / sizeof(HEADINGS[0]) == COLUMNS, "one heading per column, in Column order");
 
 int32_t EmitText(const char *fmt, ...)
 {
@@ -69,20 +84,22 @@ static void FillCell(const DiskRow *row, int column, char *cell)
 {
     bool osd = row->match.osdDir[0] != '\0';
     bool tied = row->separateDb >= 0;
-    const char *db = row->separateDb < 0 ? "-" : (row->separateDb == 1 ? "separate" : "same");
-    const char *wce = row->driveWce < 0 ? "?" : (row->driveWce == 1 ? "1" : "0");
+    const char *text = "-";
     switch (column) {
-    case 0: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", row->name); break;
-    case 1: PartitionCell(row->name, cell); break;
-    case 2: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", osd ? row->match.osdDir : "-"); break;
-    case 3: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", osd ? row->match.how : "-"); break;
-    case 4: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", tied ? ObjectStoreText(row->osdType) : "-"); break;
-    case 5: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", db); break;
-    case 6: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", row->rotational == 1 ? "yes" : "no"); break;
-    case 7: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", KernelText(row->kernel)); break;
-    case 8: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", wce); break;
-    case 9: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", RowVerdict(row)); break;
-    default: (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", ActionText(row)); break;
+    case COL_DISK: text = row->name; break;
+    case COL_PARTITIONS: PartitionCell(row->name, cell); text = nullptr; break;
+    case COL_OSD: text = osd ? row->match.osdDir : "-"; break;
+    case COL_MATCH: text = osd ? row->match.how : "-"; break;
+    case COL_STORE: text = tied ? ObjectStoreText(row->osdType) : "-"; break;
+    case COL_DB: text = row->separateDb < 0 ? "-" : (row->separateDb == 1 ? "separate" : "same"); break;
+    case COL_ROT: text = row->rotational == 1 ? "yes" : "no"; break;
+    case COL_KERNEL: text = KernelText(row->kernel); break;
+    case COL_WCE: text = row->driveWce < 0 ? "?" : (row->driveWce == 1 ? "1" : "0"); break;
+    case COL_VERDICT: text = RowVerdict(row); break;
+    default: text = ActionText(row); break;
+    }
+    if (text != nullptr) {
+        (void)snprintf_s(cell, CELL_SIZE, CELL_SIZE - 1, "%s", text);
     }
     Printable(cell);
 }
@@ -93,7 +110,7 @@ static void FillLine(const Report *report, int32_t row, char cells[COLUMNS][CELL
     for (int column = 0; column < COLUMNS; ++column) {
         (void)memset_s(cells[column], CELL_SIZE, 0, CELL_SIZE);
         if (row < 0) {
-            (void)snprintf_s(cells[column], CELL_SIZE, CELL_SIZE - 1, "%s", kHeadings[column]);
+            (void)snprintf_s(cells[column], CELL_SIZE, CELL_SIZE - 1, "%s", HEADINGS[column]);
         } else {
             FillCell(&report->rows[row], column, cells[column]);
         }

@@ -9,7 +9,6 @@
 #include "log/log.h"
 #include "sysaccess/sysaccess.h"
 
-constexpr int RESOLVED_PATH_SIZE = 4096;
 
 int SafeFileOperation(const char *filePath, char *buffer, int size, int isWrite)
 {
@@ -24,7 +23,7 @@ int SafeFileOperation(const char *filePath, char *buffer, int size, int isWrite)
         WriteLog(LOG_WARNING, "reject dangerous file path:\"%s\" \n", filePath);
         return 1;
     }
-    char resolved[RESOLVED_PATH_SIZE];
+    char resolved[PATH_BUFFER_SIZE];
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     WriteLog(LOG_DEBUG, "file path:\"%s\", fd = %d\n", filePath, 0);
     // The resolved path is deliberately not filtered again: sysfs paths lead

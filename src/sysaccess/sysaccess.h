@@ -4,7 +4,13 @@
 
 #include <sys/types.h>
 
+#include <climits>
 #include <cstddef>
+
+// The one size of a buffer that holds a path, realpath's destination above
+// all: PATH_MAX on Linux, spelt out so that every such buffer is the same.
+constexpr int PATH_BUFFER_SIZE = 4096;
+static_assert(PATH_BUFFER_SIZE >= PATH_MAX, "realpath needs PATH_MAX bytes");
 
 // Row stride of ExecSafeCmd's output array.
 constexpr int CMD_ROW_SIZE = 256;

@@ -11,18 +11,15 @@
 #include "bounded/bounded.h"
 #include "inventory/inventory.h"
 #include "log/log.h"
+#include "sysaccess/sysaccess.h"
 #include "wcache/wcache.h"
 
-namespace {
-
 constexpr size_t NAME_BUF_SIZE = 256;
-constexpr size_t RESOLVED_BUF_SIZE = 4096;
-static_assert(RESOLVED_BUF_SIZE >= PATH_MAX, "realpath needs PATH_MAX bytes");
 
 // Acts on one open disk whose kernel view was read as view; the caller
 // closes fd. SetWce reads WCE and switches in one call, so the move is
 // consulted once the drive has answered.
-void SwitchOpenDisk(int fd, const char *name, int view)
+static void SwitchOpenDisk(int fd, const char *name, int view)
 {
     int32_t rc = SetWce(fd, 0);
     if (rc == -1) {
@@ -41,12 +38,12 @@ void SwitchOpenDisk(int fd, const char *name, int view)
     WriteLog(LOG_INFO, "sync device %s return %d\n", name, SyncDevice(fd));
 }
 
-void VisitEntry(const struct dirent *entry)
+static void VisitEntry(const struct dirent *entry)
 {
     char name[NAME_BUF_SIZE];
-    char resolved[RESOLVED_BUF_SIZE];
-    memset_s(name, sizeof(name), 0, sizeof(name));
-    memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
+    char resolved[PATH_BUFFER_SIZE];
+    (void)memset_s(name, sizeof(name), 0, sizeof(name));
+    (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     if (CheckDevName(entry->d_name, name, sizeof(name)) != 1 ||
         StripPartition(name, static_cast<uint32_t>(strlen(name))) != 1) {
         return;
@@ -69,13 +66,11 @@ void VisitEntry(const struct dirent *entry)
     close(fd);
 }
 
-}  // namespace
-
 int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen)
 {
     char path[NAME_BUF_SIZE];
-    memset_s(path, sizeof(path), 0, sizeof(path));
-    if (resolvedLen < PATH_MAX || snprintf_s(path, sizeof(path), sizeof(path) - 1, "/dev/%s", name) < 0 ||
+    (void)memset_s(path, sizeof(path), 0, sizeof(path));
+    if (resolvedLen < PATH_BUFFER_SIZE || snprintf_s(path, sizeof(path), sizeof(path) - 1, "/dev/%s", name) < 0 ||
         realpath(path, resolved) == nullptr) {
         return DISK_NODE_MISSING;
     }
@@ -85,7 +80,7 @@ int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen)
 
 void ApplyWriteCachePolicy(void)
 {
-    DIR *dir = opendir("/dev");
+    DIR *dir = opendir(DEV_DIR);
     if (dir == nullptr) {
         WriteLog(LOG_ERROR, "open directory failed\n");
         return;

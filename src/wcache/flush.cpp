@@ -9,7 +9,7 @@ constexpr uint8_t SYNC_CACHE16 = 0x91;
 int32_t SyncCache(int fd, int32_t useTenByte)
 {
     uint8_t cdb[16];
-    memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
+    (void)memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     int32_t cdbLen = 16;
     if (useTenByte == 1) {
         cdb[0] = SYNC_CACHE10;

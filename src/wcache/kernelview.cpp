@@ -7,7 +7,6 @@
 #include "sysaccess/sysaccess.h"
 #include "wcache/wcache.h"
 
-constexpr int SYSFS_PATH_SIZE = 4096;
 constexpr int WRITE_CACHE_TEXT_SIZE = 256;
 
 // Indexed by KERNEL_WC_BACK and KERNEL_WC_THROUGH; the kernel writes these
@@ -30,7 +29,7 @@ int NextWriteCacheMove(int view, int32_t driveWce)
 
 int GetKernelWriteCache(const char *devName)
 {
-    char path[SYSFS_PATH_SIZE];
+    char path[PATH_BUFFER_SIZE];
     char value[WRITE_CACHE_TEXT_SIZE];
     (void)memset_s(path, sizeof(path), 0, sizeof(path));
     (void)memset_s(value, sizeof(value), 0, sizeof(value));
@@ -52,7 +51,7 @@ int GetKernelWriteCache(const char *devName)
 
 void RescanDevice(const char *devName)
 {
-    char path[SYSFS_PATH_SIZE];
+    char path[PATH_BUFFER_SIZE];
     (void)memset_s(path, sizeof(path), 0, sizeof(path));
     if (snprintf_s(path, sizeof(path), sizeof(path) - 1, "/sys/block/%s/device/rescan", devName) < 0) {
         WriteLog(LOG_ERROR, "snprintf_s failed\n");

@@ -49,7 +49,7 @@ static uint8_t *AllocateCleared(uint32_t len)
         WriteLog(LOG_ERROR, "malloc memory failed!\n");
         return nullptr;
     }
-    memset_s(buffer, len, 0, len);
+    (void)memset_s(buffer, len, 0, len);
     return buffer;
 }
 
@@ -143,7 +143,7 @@ int32_t ModeSense(int fd, int32_t pageControl, const uint8_t *page, ModeBuffer *
                   int32_t useTenByte)
 {
     uint8_t cdb[10];
-    memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
+    (void)memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     uint32_t len = modeBuffer->bufferLen;
     cdb[2] = static_cast<uint8_t>(((pageControl & 0x03) << 6) | page[0]);
     cdb[3] = page[1];
@@ -209,7 +209,7 @@ int32_t ModeSelectWce(int fd, uint32_t wantedWce, uint8_t *cachingPage, ModeBuff
     uint8_t *data = modeBuffer->modeData;
     uint32_t len = modeBuffer->bufferLen;
     uint8_t cdb[10];
-    memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
+    (void)memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = MODE_SELECT_PF;
     int32_t cdbLen = 6;
     if (useTenByte == 1) {

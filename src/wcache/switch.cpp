@@ -9,8 +9,6 @@
 #include "wcache/issue.h"
 #include "wcache/wcache.h"
 
-namespace {
-
 constexpr uint8_t ATA_PT16 = 0x85;
 constexpr uint8_t ATA_PT12 = 0xa1;
 constexpr uint8_t ATA_PROTOCOL_NON_DATA = 0x06;  // PROTOCOL 3 in bits 4-1
@@ -20,19 +18,19 @@ constexpr uint8_t ATA_DISABLE_WRITE_CACHE = 0x82;
 constexpr uint8_t ATA_DEVICE_LBA = 0x40;
 
 // Only a return of 0 counts; the request's argument is the value itself.
-bool KernelSwitchWorked(int fd, uint32_t wantedWce)
+static bool KernelSwitchWorked(int fd, uint32_t wantedWce)
 {
     return ioctl(fd, HDIO_SET_WCACHE, static_cast<unsigned long>(wantedWce)) == 0;
 }
 
-bool DirectMethodWorked(int fd, uint32_t wantedWce)
+static bool DirectMethodWorked(int fd, uint32_t wantedWce)
 {
     return KernelSwitchWorked(fd, wantedWce) || AtaDisableWriteCache(fd, 1) == 0 ||
            AtaDisableWriteCache(fd, 0) == 0;
 }
 
 // MODE SELECT in one form. -1/0: done; 1: this form failed.
-int32_t ModeSelectIn(int fd, uint32_t wantedWce, int32_t useTenByte)
+static int32_t ModeSelectIn(int fd, uint32_t wantedWce, int32_t useTenByte)
 {
     uint8_t *data = nullptr;
     uint32_t total = 0;
@@ -50,8 +48,6 @@ int32_t ModeSelectIn(int fd, uint32_t wantedWce, int32_t useTenByte)
     free(data);
     return rc;
 }
-
-}  // namespace
 
 int32_t SetWce(int fd, uint32_t wantedWce)
 {
@@ -79,7 +75,7 @@ int32_t SetWce(int fd, uint32_t wantedWce)
 int32_t AtaDisableWriteCache(int fd, int32_t useSixteenByte)
 {
     uint8_t cdb[16];
-    memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
+    (void)memset_s(cdb, sizeof(cdb), 0, sizeof(cdb));
     cdb[1] = ATA_PROTOCOL_NON_DATA;
     cdb[2] = ATA_CK_COND;
     int32_t cdbLen = 16;

@@ -42,7 +42,7 @@ static void StoreReceived(const sg_io_hdr_t *hdr, const SgRequest *request)
 int32_t SendSgIo(int fd, const SgRequest *request, int32_t checkAtaStatus)
 {
     sg_io_hdr_t hdr;
-    memset_s(&hdr, sizeof(hdr), 0, sizeof(hdr));
+    (void)memset_s(&hdr, sizeof(hdr), 0, sizeof(hdr));
     hdr.interface_id = 'S';
     hdr.dxfer_direction = request->direction;
     hdr.cmd_len = static_cast<unsigned char>(request->cdbLen & 0xff);
@@ -76,8 +76,8 @@ static int32_t Issue(int fd, uint8_t *cdb, int32_t cdbLen, int32_t direction, vo
 {
     SgRequest request;
     uint8_t sense[SENSE_LEN];
-    memset_s(&request, sizeof(request), 0, sizeof(request));
-    memset_s(sense, sizeof(sense), 0, sizeof(sense));
+    (void)memset_s(&request, sizeof(request), 0, sizeof(request));
+    (void)memset_s(sense, sizeof(sense), 0, sizeof(sense));
     request.cdb = cdb;
     request.cdbLen = cdbLen;
     request.direction = direction;

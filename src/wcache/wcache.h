@@ -87,10 +87,11 @@ int NextWriteCacheMove(int view, int32_t driveWce);
 // Writes "1" to /sys/block/<name>/device/rescan and logs the outcome.
 void RescanDevice(const char *devName);
 
-// For ceph-zarvel-report too. Opens /dev/<name> as the apply pass does: links resolved into resolved
-// (PATH_MAX bytes at least), then read-only and non-blocking. The descriptor
-// (the caller closes it), DISK_NODE_MISSING when the path cannot be built or
-// resolved, DISK_NODE_OPEN_FAILED when the open failed. Logs nothing.
+// For ceph-zarvel-report too. Opens /dev/<name> as the apply pass does:
+// links resolved into resolved (PATH_BUFFER_SIZE bytes at least), then
+// read-only and non-blocking. The descriptor (the caller closes it),
+// DISK_NODE_MISSING when the path cannot be built or resolved,
+// DISK_NODE_OPEN_FAILED when the open failed. Logs nothing.
 constexpr int DISK_NODE_MISSING = -1;
 constexpr int DISK_NODE_OPEN_FAILED = -2;
 int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen);
