@@ -1,6 +1,8 @@
 // The report against the daemon: for every kind of disk a storage server
 // holds, the report's verdict must be what the daemon's next cycle then does,
 // and the report itself must change nothing.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -9,83 +11,13 @@
 #include <set>
 #include <sstream>
 
+#include "json.h"
 #include "sandbox.h"
 
 using namespace sandbox;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-// ---- a small JSON reader: enough to hold the report to its schema --------
-struct Json {
-    enum Kind { NUL, BOOL, NUM, STR, ARR, OBJ } kind = NUL;
-    bool b = false;
-    double n = 0;
-    std::string s;
-    std::vector<Json> a;
-    std::map<std::string, Json> o;
-    const Json &operator[](const std::string &key) const
-    {
-        static const Json missing;
-        auto it = o.find(key);
-        return it == o.end() ? missing : it->second;
-    }
-};
-
-struct JsonReader {
-    const std::string &t;
-    size_t i = 0;
-    bool ok = true;
-    void Ws() { while (i < t.size() && isspace(static_cast<unsigned char>(t[i]))) ++i; }
-    bool Eat(char c) { Ws(); if (i < t.size() && t[i] == c) { ++i; return true; } return false; }
-    bool Word(const char *w) { size_t n = strlen(w); if (t.compare(i, n, w) != 0) return false; i += n; return true; }
-    std::string Str()
-    {
-        std::string out;
-        if (!Eat('"')) { ok = false; return out; }
-        while (i < t.size() && t[i] != '"') {
-            char c = t[i++];
-            if (static_cast<unsigned char>(c) < 0x20) { ok = false; return out; }
-            if (c != '\\') { out += c; continue; }
-            char e = i < t.size() ? t[i++] : 0;
-            if (e == 'u' && i + 4 <= t.size()) { out += static_cast<char>(std::stoi(t.substr(i, 4), nullptr, 16)); i += 4; }
-            else if (e == '"' || e == '\\' || e == '/') out += e;
-            else if (e == 'n') out += '\n';
-            else ok = false;
-        }
-        ok = ok && Eat('"');
-        return out;
-    }
-    Json Value()
-    {
-        Json v;
-        Ws();
-        if (i >= t.size()) { ok = false; return v; }
-        if (t[i] == '"') { v.kind = Json::STR; v.s = Str(); }
-        else if (t[i] == '{') {
-            v.kind = Json::OBJ; ++i;
-            if (!Eat('}')) {
-                do { std::string k = Str(); ok = ok && Eat(':'); v.o[k] = Value(); } while (ok && Eat(','));
-                ok = ok && Eat('}');
-            }
-        } else if (t[i] == '[') {
-            v.kind = Json::ARR; ++i;
-            if (!Eat(']')) { do v.a.push_back(Value()); while (ok && Eat(',')); ok = ok && Eat(']'); }
-        } else if (Word("null")) v.kind = Json::NUL;
-        else if (Word("true")) { v.kind = Json::BOOL; v.b = true; }
-        else if (Word("false")) v.kind = Json::BOOL;
-        else { char *end = nullptr; v.kind = Json::NUM; v.n = strtod(t.c_str() + i, &end); ok = ok && end != t.c_str() + i; i = end - t.c_str(); }
-        return v;
-    }
-};
-
-bool ParseJson(const std::string &text, Json *out)
-{
-    JsonReader r{text};
-    *out = r.Value();
-    r.Ws();
-    return r.ok && r.i == text.size();
-}
 
 // ---- running the report --------------------------------------------------
 Exit Report(std::vector<std::string> args = {}, RunOptions opts = WithDrives())
@@ -149,37 +81,56 @@ struct Scenario {
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
 
 const Scenario kScenarios[] = {
-    {"lvm_osd", {}, 1, "write back", "personality=sata", {{"sdc", "ceph-a"}, {"sdf1", "ceph-db"}},
-     "bluestore", "/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0", Json::STR, "vg:ceph-a", "target", "switch", 1, 0},
-    {"raw_osd_on_partition", {"sdc1", "sdc2"}, 1, "write back", "personality=sas", {},
-     "bluestore", "/dev/sdc2", "/dev/sdf2", Json::STR, "device", "target", "switch", 1, 0},
-    {"filestore", {"sdc1"}, 1, "write back", "personality=sata", {},
-     "filestore", "/dev/sdc1", "/dev/sdf3", Json::STR, "device", "filestore", "none", 0, 0},
-    {"bluestore_without_block_db", {}, 1, "write back", "personality=sata", {},
-     "bluestore", "/dev/sdc", "", Json::STR, "device", "no block.db", "none", 0, 0},
-    {"block_db_same_as_block", {}, 1, "write back", "personality=sata", {},
-     "bluestore", "/dev/sdc", "/dev/sdc", Json::STR, "device", "block.db on the same disk", "none", 0, 0},
-    {"block_db_on_another_partition_of_the_disk", {"sdc1", "sdc2"}, 1, "write back", "personality=sata", {},
-     "bluestore", "/dev/sdc1", "/dev/sdc2", Json::STR, "device", "block.db on the same disk", "none", 0, 0},
-    {"ssd", {}, 0, "write back", "personality=sata", {},
-     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "not rotational", "none", 0, 0},
-    {"disk_of_no_osd", {"sdc1"}, 1, "write back", "personality=sata", {},
-     "", "", "", Json::NUL, "", "no OSD", "none", 0, 0},
-    {"no_osd_dir", {"sdc1"}, 1, "write back", "personality=sata", {},
-     "-", "", "", Json::NUL, "", "no OSD", "none", 0, 0},
-    {"kernel_write_through_drive_caching", {}, 1, "write through", "personality=sata", {},
-     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "switch", 1, 0},
-    {"kernel_write_through_drive_off", {}, 1, "write through", "personality=sata wce=0", {},
-     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "kernel already write through", "none", 0, 0},
-    {"drive_off_kernel_write_back", {}, 1, "write back", "personality=sata wce=0", {},
-     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "rescan", 0, 0},
-    {"mode_page_unreadable", {}, 1, "write back", "personality=sata reject=5a,1a", {},
-     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "target", "switch", 1, 1},
+    {.name = "lvm_osd", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
+     .pvs = {{"sdc", "ceph-a"}, {"sdf1", "ceph-db"}}, .type = "bluestore", .block = "/dev/ceph-a/osd-block-0",
+     .blockDb = "/dev/ceph-db/db-0", .osd = Json::STR, .match = "vg:ceph-a", .verdict = "target",
+     .action = "switch", .exitBefore = 1, .exitAfter = 0},
+    {.name = "raw_osd_on_partition", .partitions = {"sdc1", "sdc2"}, .rotational = 1, .writeCache = "write back",
+     .drive = "personality=sas", .type = "bluestore", .block = "/dev/sdc2", .blockDb = "/dev/sdf2",
+     .osd = Json::STR, .match = "device", .verdict = "target", .action = "switch", .exitBefore = 1, .exitAfter = 0},
+    {.name = "filestore", .partitions = {"sdc1"}, .rotational = 1, .writeCache = "write back",
+     .drive = "personality=sata", .type = "filestore", .block = "/dev/sdc1", .blockDb = "/dev/sdf3",
+     .osd = Json::STR, .match = "device", .verdict = "filestore", .action = "none", .exitBefore = 0,
+     .exitAfter = 0},
+    {.name = "bluestore_without_block_db", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
+     .type = "bluestore", .block = "/dev/sdc", .osd = Json::STR, .match = "device", .verdict = "no block.db",
+     .action = "none", .exitBefore = 0, .exitAfter = 0},
+    {.name = "block_db_same_as_block", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
+     .type = "bluestore", .block = "/dev/sdc", .blockDb = "/dev/sdc", .osd = Json::STR, .match = "device",
+     .verdict = "block.db on the same disk", .action = "none", .exitBefore = 0, .exitAfter = 0},
+    {.name = "block_db_on_another_partition_of_the_disk", .partitions = {"sdc1", "sdc2"}, .rotational = 1,
+     .writeCache = "write back", .drive = "personality=sata", .type = "bluestore", .block = "/dev/sdc1",
+     .blockDb = "/dev/sdc2", .osd = Json::STR, .match = "device", .verdict = "block.db on the same disk",
+     .action = "none", .exitBefore = 0, .exitAfter = 0},
+    {.name = "ssd", .rotational = 0, .writeCache = "write back", .drive = "personality=sata", .type = "bluestore",
+     .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device", .verdict = "not rotational",
+     .action = "none", .exitBefore = 0, .exitAfter = 0},
+    {.name = "disk_of_no_osd", .partitions = {"sdc1"}, .rotational = 1, .writeCache = "write back",
+     .drive = "personality=sata", .osd = Json::NUL, .verdict = "no OSD", .action = "none", .exitBefore = 0,
+     .exitAfter = 0},
+    {.name = "no_osd_dir", .partitions = {"sdc1"}, .rotational = 1, .writeCache = "write back",
+     .drive = "personality=sata", .type = "-", .osd = Json::NUL, .verdict = "no OSD", .action = "none",
+     .exitBefore = 0, .exitAfter = 0},
+    {.name = "kernel_write_through_drive_caching", .rotational = 1, .writeCache = "write through",
+     .drive = "personality=sata", .type = "bluestore", .block = "/dev/sdc", .blockDb = "/dev/sdf1",
+     .osd = Json::STR, .match = "device", .verdict = "target", .action = "switch", .exitBefore = 1, .exitAfter = 0},
+    {.name = "kernel_write_through_drive_off", .rotational = 1, .writeCache = "write through",
+     .drive = "personality=sata wce=0", .type = "bluestore", .block = "/dev/sdc", .blockDb = "/dev/sdf1",
+     .osd = Json::STR, .match = "device", .verdict = "kernel already write through", .action = "none",
+     .exitBefore = 0, .exitAfter = 0},
+    {.name = "drive_off_kernel_write_back", .rotational = 1, .writeCache = "write back",
+     .drive = "personality=sata wce=0", .type = "bluestore", .block = "/dev/sdc", .blockDb = "/dev/sdf1",
+     .osd = Json::STR, .match = "device", .verdict = "target", .action = "rescan", .exitBefore = 0, .exitAfter = 0},
+    {.name = "mode_page_unreadable", .rotational = 1, .writeCache = "write back",
+     .drive = "personality=sata reject=5a,1a", .type = "bluestore", .block = "/dev/sdc", .blockDb = "/dev/sdf1",
+     .osd = Json::STR, .match = "device", .verdict = "target", .action = "switch", .exitBefore = 1, .exitAfter = 1},
     // Without a readable label the daemon cannot know the disk is the OSD's.
-    {"unopenable_node", {}, 1, "write back", "", {},
-     "bluestore", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "no BlueStore label", "none", 0, 0},
-    {"unknown_object_store", {}, 1, "write back", "personality=sata", {},
-     "", "/dev/sdc", "/dev/sdf1", Json::STR, "device", "object store unknown", "none", 0, 0},
+    {.name = "unopenable_node", .rotational = 1, .writeCache = "write back", .type = "bluestore",
+     .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
+     .verdict = "no BlueStore label", .action = "none", .exitBefore = 0, .exitAfter = 0},
+    {.name = "unknown_object_store", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
+     .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
+     .verdict = "object store unknown", .action = "none", .exitBefore = 0, .exitAfter = 0},
 };
 
 class ReportScenarioTest : public SandboxTest, public ::testing::WithParamInterface<Scenario> {
