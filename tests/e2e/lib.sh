@@ -36,14 +36,70 @@ e2e_initramfs() {
     (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/initrd.gz"
 }
 
+# e2e_accel [KERNEL]: prints kvm or tcg, the accelerator QEMU should boot
+# KERNEL (default: e2e_kernel) with, and says on stderr which one and why.
+# A writable /dev/kvm proves nothing: under a nested hypervisor the guest
+# may never run. So KVM only after a throwaway guest has printed a marker
+# under it. ZARVEL_ACCEL=kvm|tcg forces the choice. The answer is kept in
+# build/e2e-accel for this boot of the host, so every boot of a run after
+# the first takes it from there.
+E2E_PROBE_SECONDS=20
+e2e_accel() {
+    local kernel=${1:-$(e2e_kernel)} cache=$ZARVEL_ROOT/build/e2e-accel key accel why
+    case ${ZARVEL_ACCEL:-} in
+        kvm|tcg) echo "e2e: accelerator $ZARVEL_ACCEL: forced by ZARVEL_ACCEL" >&2; echo "$ZARVEL_ACCEL"; return ;;
+        '') ;;
+        *) echo "e2e: ZARVEL_ACCEL must be kvm or tcg, not '$ZARVEL_ACCEL'; probing" >&2 ;;
+    esac
+    key="$(cat /proc/sys/kernel/random/boot_id) $kernel"
+    if [ -f "$cache" ] && [ "$(sed -n 1p "$cache")" = "$key" ]; then
+        accel=$(sed -n 2p "$cache"); why=$(sed -n 3p "$cache")
+        echo "e2e: accelerator $accel: $why (probed earlier in this boot; ZARVEL_ACCEL=kvm|tcg overrides)" >&2
+        echo "$accel"; return
+    fi
+    if [ ! -w /dev/kvm ]; then
+        accel=tcg why="/dev/kvm is missing or not writable"
+    elif why=$(e2e_probe_kvm "$kernel" "$ZARVEL_ROOT/build/e2e-probe"); then
+        accel=kvm
+    else
+        accel=tcg
+    fi
+    mkdir -p "${cache%/*}"; printf '%s\n' "$key" "$accel" "$why" >"$cache"
+    echo "e2e: accelerator $accel: $why (ZARVEL_ACCEL=kvm|tcg overrides)" >&2
+    echo "$accel"
+}
+
+# e2e_probe_kvm KERNEL DIR: boots KERNEL under KVM with an initramfs whose
+# init only prints a marker and powers off. Prints what happened; status 0
+# if the marker came within E2E_PROBE_SECONDS.
+e2e_probe_kvm() {
+    local kernel=$1 dir=$2 marker=zarvel-probe-ran start=$SECONDS rc=0
+    rm -rf "$dir"; mkdir -p "$dir/root/bin" "$dir/root/dev"
+    cp /bin/busybox "$dir/root/bin/busybox"; ln -s busybox "$dir/root/bin/sh"
+    printf '%s\n' '#!/bin/sh' '/bin/busybox mount -t devtmpfs dev /dev' \
+        "/bin/busybox echo $marker >/dev/ttyS0" '/bin/busybox poweroff -f' >"$dir/root/init"
+    chmod +x "$dir/root/init"
+    (cd "$dir/root" && find . | cpio -o -H newc --quiet | gzip -1) >"$dir/initrd.gz"
+    timeout "$E2E_PROBE_SECONDS" qemu-system-x86_64 -accel kvm -m 256 -smp 1 -nodefaults -no-reboot \
+        -display none -kernel "$kernel" -initrd "$dir/initrd.gz" \
+        -append "console=ttyS0 quiet panic=-1" -serial "file:$dir/console" 2>"$dir/stderr" || rc=$?
+    if grep -q "$marker" "$dir/console" 2>/dev/null; then
+        echo "a probe guest ran under KVM in $((SECONDS - start)) s"
+    elif [ $rc = 124 ]; then
+        echo "a probe guest printed nothing under KVM in ${E2E_PROBE_SECONDS} s (nested KVM that does not run guests?)"; return 1
+    else
+        echo "a probe guest under KVM ended without printing (QEMU status $rc: $(tail -n 1 "$dir/stderr"))"; return 1
+    fi
+}
+
 # e2e_boot DIR PLAN [QEMU-ARG...]: boots the node with a fresh set of disks
 # and runs the guest commands in file PLAN. Leaves DIR/console (serial
 # output) and DIR/trace (QEMU's trace of SCSI commands and AHCI FISes). The
 # QEMU arguments come last, so they can also replace earlier ones.
 e2e_boot() {
-    local out=$1 plan=$2 accel=tcg role bus serial props n=0 t=0 args=()
+    local out=$1 plan=$2 accel role bus serial props n=0 t=0 args=()
     shift 2
-    [ -w /dev/kvm ] && accel=kvm
+    accel=$(e2e_accel)
     rm -rf "$out/plan"; mkdir -p "$out/plan/e2e"
     cp "$plan" "$out/plan/e2e/plan"; cp "$E2E_DIR/disks" "$out/plan/e2e/disks"
     (cd "$out/plan" && find e2e | cpio -o -H newc --quiet | gzip -1) | cat "$out/initrd.gz" - >"$out/initrd-plan.gz"
