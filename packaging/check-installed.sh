@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Checks an installed ceph-zarvel package on the system it runs on: files in
 # place, the daemon's unit and the collector's timer enabled, the units
-# accepted by systemd-analyze, the daemon's exposure score, man page. Runs in a chroot (scripts/test.d/50-package.sh) or in a booted guest.
+# accepted by systemd-analyze, the daemon's exposure score, the man pages.
+# Runs in a chroot (scripts/test.d/50-package.sh) or in a booted guest.
 #
-# In a guest booted with systemd, --live DISK also runs the service: DISK
-# (say sdb) must be the rotational data disk of a BlueStore OSD with a
-# separate block.db, with its write cache on. The check waits for the
-# hardened service to switch it, then stops the service and expects a clean
-# stop. Usage: check-installed.sh [--live DISK [SECONDS]]
+# In a guest booted with systemd (tests/e2e/system does so on every run),
+# --live DISK also runs the service: DISK (say sdb) must be the rotational
+# data disk of a BlueStore OSD with a separate block.db, with its write
+# cache on. The check waits for the hardened service to switch it, then
+# stops the service and expects a clean stop.
+# Usage: check-installed.sh [--live DISK [SECONDS]]
 set -euo pipefail
 
 unit=ceph-zarvel.service

@@ -95,7 +95,8 @@ e2e_probe_kvm() {
 # e2e_boot DIR PLAN [QEMU-ARG...]: boots the node with a fresh set of disks
 # and runs the guest commands in file PLAN. Leaves DIR/console (serial
 # output) and DIR/trace (QEMU's trace of SCSI commands and AHCI FISes). The
-# QEMU arguments come last, so they can also replace earlier ones.
+# QEMU arguments come last, so they can also replace earlier ones. QEMU is
+# ended after E2E_BOOT_SECONDS (720).
 e2e_boot() {
     local out=$1 plan=$2 accel role bus serial props n=0 t=0 args=()
     shift 2
@@ -114,7 +115,7 @@ e2e_boot() {
             t=$((t + 1)); args+=(-device "scsi-hd,bus=vs.0,scsi-id=$t,lun=0,drive=$role,serial=$serial,$props")
         fi
     done <"$E2E_DIR/disks"
-    timeout 720 qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
+    timeout "${E2E_BOOT_SECONDS:-720}" qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
         -kernel "$(e2e_kernel)" -initrd "$out/initrd-plan.gz" \
         -append "console=ttyS0 quiet panic=-1 loglevel=3" -serial "file:$out/console" \
         -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}" "$@"

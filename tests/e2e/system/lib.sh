@@ -39,7 +39,7 @@ sys_image() {
 sys_initramfs() {
     local out=$1 root=$1/root kver mod n=0 deb; shift
     kver=$(basename "$(e2e_kernel)"); kver=${kver#vmlinuz-}
-    rm -rf "$root"; mkdir -p "$root"/{bin,proc,sys,dev,root,e2e/debs} "$root/lib/modules/$kver" "$root/etc/systemd/system"
+    rm -rf "$root"; mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,proc,sys,dev,root,e2e/debs} "$root/lib/modules/$kver" "$root/etc/systemd/system"
     cp /bin/busybox "$root/bin/busybox"; ln -s busybox "$root/bin/sh"
     cp "$SYS_DIR/boot" "$root/init"
     cp "$E2E_DIR/guest/init" "$SYS_DIR/guest" "$ZARVEL_ROOT/packaging/check-installed.sh" "$root/e2e/"
@@ -56,6 +56,6 @@ sys_initramfs() {
 # throw-away snapshot) and runs PLAN in the system guest; leaves what
 # e2e_boot leaves.
 sys_boot() {
-    e2e_boot "$1" "$3" -m 1024 -drive "if=virtio,file=$2,format=raw,snapshot=on" \
+    E2E_BOOT_SECONDS=1800 e2e_boot "$1" "$3" -m 1024 -smp 2 -drive "if=virtio,file=$2,format=raw,snapshot=on" \
         -append "console=ttyS0 quiet panic=-1 loglevel=3 systemd.unit=zarvel-e2e.target systemd.show_status=error"
 }
