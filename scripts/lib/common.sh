@@ -27,7 +27,11 @@ need_build_packages() {
         sdparm sg3-utils hdparm
 }
 
-# build_preset NAME: configures and builds one CMake preset.
+# build_preset NAME [TARGET...]: configures one CMake preset and builds it
+# (only the TARGETs, if named).
 build_preset() {
-    (cd "$ZARVEL_ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1")
+    local preset=$1 targets=()
+    shift
+    [ $# -eq 0 ] || targets=(--target "$@")
+    (cd "$ZARVEL_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" "${targets[@]}")
 }

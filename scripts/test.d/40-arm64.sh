@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "$0")/../lib/common.sh"
 source "$(dirname "$0")/../lib/cross.sh"
 need_build_packages
-need_packages qemu-user-static
+need_packages qemu-user-static file
 need_cross_packages arm64 crossbuild-essential-arm64 libc6-dev:arm64 libstdc++-12-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
 cd "$ZARVEL_ROOT"
 

@@ -54,7 +54,7 @@ e2e_accel() {
     key="$(cat /proc/sys/kernel/random/boot_id) $kernel"
     if [ -f "$cache" ] && [ "$(sed -n 1p "$cache")" = "$key" ]; then
         accel=$(sed -n 2p "$cache"); why=$(sed -n 3p "$cache")
-        echo "e2e: accelerator $accel: $why (probed earlier in this boot; ZARVEL_ACCEL=kvm|tcg overrides)" >&2
+        echo "e2e: accelerator $accel: $why (probed earlier in this boot); ZARVEL_ACCEL=kvm|tcg overrides" >&2
         echo "$accel"; return
     fi
     if [ ! -w /dev/kvm ]; then
@@ -65,7 +65,7 @@ e2e_accel() {
         accel=tcg
     fi
     mkdir -p "${cache%/*}"; printf '%s\n' "$key" "$accel" "$why" >"$cache"
-    echo "e2e: accelerator $accel: $why (ZARVEL_ACCEL=kvm|tcg overrides)" >&2
+    echo "e2e: accelerator $accel: $why; ZARVEL_ACCEL=kvm|tcg overrides" >&2
     echo "$accel"
 }
 
@@ -86,7 +86,7 @@ e2e_probe_kvm() {
     if grep -q "$marker" "$dir/console" 2>/dev/null; then
         echo "a probe guest ran under KVM in $((SECONDS - start)) s"
     elif [ $rc = 124 ]; then
-        echo "a probe guest printed nothing under KVM in ${E2E_PROBE_SECONDS} s (nested KVM that does not run guests?)"; return 1
+        echo "a probe guest printed nothing in $E2E_PROBE_SECONDS s under KVM"; return 1
     else
         echo "a probe guest under KVM ended without printing (QEMU status $rc: $(tail -n 1 "$dir/stderr"))"; return 1
     fi
@@ -96,9 +96,9 @@ e2e_probe_kvm() {
 # and runs the guest commands in file PLAN. Leaves DIR/console (serial
 # output) and DIR/trace (QEMU's trace of SCSI commands and AHCI FISes). The
 # QEMU arguments come last, so they can also replace earlier ones. QEMU is
-# ended after E2E_BOOT_SECONDS (720).
+# ended after E2E_RUN_SECONDS (default: by the plan's number of scenarios).
 e2e_boot() {
-    local out=$1 plan=$2 accel role bus serial props n=0 t=0 args=()
+    local out=$1 plan=$2 accel limit role bus serial props n=0 t=0 args=()
     shift 2
     accel=$(e2e_accel)
     rm -rf "$out/plan"; mkdir -p "$out/plan/e2e"
@@ -115,10 +115,36 @@ e2e_boot() {
             t=$((t + 1)); args+=(-device "scsi-hd,bus=vs.0,scsi-id=$t,lun=0,drive=$role,serial=$serial,$props")
         fi
     done <"$E2E_DIR/disks"
-    timeout "${E2E_BOOT_SECONDS:-720}" qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
+    rm -f "$out/console"
+    # Once booted, a row takes 20 to 100 s under TCG on two busy cores.
+    limit=${E2E_RUN_SECONDS:-$(( $(grep -c '^scenario' "$plan") * 180 + 240 ))}
+    timeout "$limit" qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
         -kernel "$(e2e_kernel)" -initrd "$out/initrd-plan.gz" \
         -append "console=ttyS0 quiet panic=-1 loglevel=3" -serial "file:$out/console" \
-        -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}" "$@"
+        -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}" "$@" &
+    e2e_wait_boot $! "$out/console" "$accel"
+}
+
+# e2e_wait_boot PID CONSOLE ACCEL: waits for QEMU (PID) to end, with its
+# status. A guest whose init has not spoken on CONSOLE by the boot deadline
+# never started (a stuck accelerator, a kernel that hangs): QEMU is stopped
+# then, rather than left to the limit meant for the scenarios.
+E2E_BOOT_SECONDS_kvm=60
+E2E_BOOT_SECONDS_tcg=120
+e2e_wait_boot() {
+    local pid=$1 console=$2 accel=$3 limit start=$SECONDS
+    limit=E2E_BOOT_SECONDS_$accel; limit=${!limit}
+    until grep -q '^@@ ' "$console" 2>/dev/null || ! kill -0 "$pid" 2>/dev/null; do
+        if [ $((SECONDS - start)) -ge "$limit" ]; then
+            kill "$pid"; wait "$pid" || true
+            echo "guest did not boot: no word from its init in $limit s under $accel;" \
+                "last console bytes: '$(tail -c 240 "$console" 2>/dev/null | tr -c '[:print:]' ' ')'" >&2
+            return 1
+        fi
+        sleep 1
+    done
+    grep -q '^@@ ' "$console" && echo "e2e: the guest's init started after $((SECONDS - start)) s under $accel" >&2
+    wait "$pid"
 }
 
 # e2e_plan SCENARIOS [NAME...]: prints the guest plan for the named rows (all

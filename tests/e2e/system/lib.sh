@@ -56,6 +56,6 @@ sys_initramfs() {
 # throw-away snapshot) and runs PLAN in the system guest; leaves what
 # e2e_boot leaves.
 sys_boot() {
-    E2E_BOOT_SECONDS=1800 e2e_boot "$1" "$3" -m 1024 -smp 2 -drive "if=virtio,file=$2,format=raw,snapshot=on" \
+    E2E_RUN_SECONDS=1800 e2e_boot "$1" "$3" -m 1024 -smp 2 -drive "if=virtio,file=$2,format=raw,snapshot=on" \
         -append "console=ttyS0 quiet panic=-1 loglevel=3 systemd.unit=zarvel-e2e.target systemd.show_status=error"
 }
