@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Checks an installed ceph-zarvel package on the system it runs on: files in
-# place, unit enabled and accepted by systemd-analyze, exposure score, man
-# page. Runs in a chroot (scripts/test.d/50-package.sh) or in a booted guest.
+# place, the daemon's unit and the collector's timer enabled, the units
+# accepted by systemd-analyze, the daemon's exposure score, the man pages.
+# Runs in a chroot (scripts/test.d/50-package.sh) or in a booted guest.
 #
-# In a guest booted with systemd, --live DISK also runs the service: DISK
-# (say sdb) must be the rotational data disk of a BlueStore OSD with a
-# separate block.db, with its write cache on. The check waits for the
-# hardened service to switch it, then stops the service and expects a clean
-# stop. Usage: check-installed.sh [--live DISK [SECONDS]]
+# In a guest booted with systemd (tests/e2e/system does so on every run),
+# --live DISK also runs the service: DISK (say sdb) must be the rotational
+# data disk of a BlueStore OSD with a separate block.db, with its write
+# cache on. The check waits for the hardened service to switch it, then
+# stops the service and expects a clean stop.
+# Usage: check-installed.sh [--live DISK [SECONDS]]
 set -euo pipefail
 
 unit=ceph-zarvel.service
@@ -15,21 +17,27 @@ max_exposure=1.7
 fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 
-for f in /usr/sbin/ceph-zarvel /lib/systemd/system/$unit /usr/share/man/man8/ceph-zarvel.8.gz; do
+collector=ceph-zarvel-report.service
+timer=ceph-zarvel-report.timer
+for f in /usr/sbin/ceph-zarvel /usr/sbin/ceph-zarvel-report /lib/systemd/system/{$unit,$collector,$timer} \
+    /usr/share/man/man8/ceph-zarvel{,-report}.8.gz; do
     [ -e "$f" ] || bad "$f not installed"
 done
 [ -x /usr/sbin/ceph-zarvel ] || bad "daemon not executable"
 [ "$(systemctl is-enabled $unit 2>&1)" = enabled ] || bad "$unit not enabled on install"
+[ "$(systemctl is-enabled $timer 2>&1)" = enabled ] || bad "$timer not enabled on install"
 
-systemd-analyze verify $unit || bad "systemd-analyze verify rejects $unit"
+systemd-analyze verify $unit $collector $timer || bad "systemd-analyze verify rejects $unit, $collector or $timer"
 score=$(systemd-analyze security --offline=true $unit 2>/dev/null |
     sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
 echo "exposure score: ${score:-none} (at most $max_exposure)"
 awk -v s="${score:-99}" -v m=$max_exposure 'BEGIN { exit !(s <= m) }' ||
     bad "exposure score ${score:-none} above $max_exposure"
 
-warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l /usr/share/man/man8/ceph-zarvel.8.gz 2>&1 >/dev/null)
-[ -z "$warnings" ] || bad "man page warnings: $warnings"
+for page in ceph-zarvel ceph-zarvel-report; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l /usr/share/man/man8/$page.8.gz 2>&1 >/dev/null)
+    [ -z "$warnings" ] || bad "$page(8) warnings: $warnings"
+done
 
 if [ "${1:-}" = --live ]; then
     disk=${2:?--live needs a disk name}

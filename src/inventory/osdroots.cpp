@@ -298,10 +298,12 @@ static void ScanClusters(OsdScan *scan, DIR *ceph)
 }
 
 // Reads the root at path with each, when it exists. False when it exists
-// but cannot be opened.
+// but cannot be opened: only a root that is not there means no OSDs; one
+// that cannot even be looked at (no search permission on the way, a loop)
+// fails the cycle, logged, instead of passing for a host without OSDs.
 static bool ScanDir(OsdScan *scan, const char *path, bool clusters)
 {
-    if (access(path, F_OK) != 0) {
+    if (access(path, F_OK) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         return true;
     }
     DIR *dir = opendir(path);

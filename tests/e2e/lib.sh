@@ -92,11 +92,14 @@ e2e_probe_kvm() {
     fi
 }
 
-# e2e_boot DIR PLAN: boots the node with a fresh set of disks and runs the
-# guest commands in file PLAN. Leaves DIR/console (serial output) and
-# DIR/trace (QEMU's trace of SCSI commands and AHCI FISes).
+# e2e_boot DIR PLAN [QEMU-ARG...]: boots the node with a fresh set of disks
+# and runs the guest commands in file PLAN. Leaves DIR/console (serial
+# output) and DIR/trace (QEMU's trace of SCSI commands and AHCI FISes). The
+# QEMU arguments come last, so they can also replace earlier ones. QEMU is
+# ended after E2E_RUN_SECONDS (default: by the plan's number of scenarios).
 e2e_boot() {
     local out=$1 plan=$2 accel limit role bus serial props n=0 t=0 args=()
+    shift 2
     accel=$(e2e_accel)
     rm -rf "$out/plan"; mkdir -p "$out/plan/e2e"
     cp "$plan" "$out/plan/e2e/plan"; cp "$E2E_DIR/disks" "$out/plan/e2e/disks"
@@ -114,11 +117,11 @@ e2e_boot() {
     done <"$E2E_DIR/disks"
     rm -f "$out/console"
     # Once booted, a row takes 20 to 100 s under TCG on two busy cores.
-    limit=$(( $(grep -c '^scenario' "$plan") * 180 + 240 ))
+    limit=${E2E_RUN_SECONDS:-$(( $(grep -c '^scenario' "$plan") * 180 + 240 ))}
     timeout "$limit" qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 -nodefaults -no-reboot -display none \
         -kernel "$(e2e_kernel)" -initrd "$out/initrd-plan.gz" \
         -append "console=ttyS0 quiet panic=-1 loglevel=3" -serial "file:$out/console" \
-        -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}" &
+        -D "$out/trace" $(printf -- '-trace %s ' $E2E_TRACE) "${args[@]}" "$@" &
     e2e_wait_boot $! "$out/console" "$accel"
 }
 
@@ -194,4 +197,57 @@ e2e_records() {
         for (i in a) { split(a[i], kv, ":"); scsi[kv[1]] = kv[2] }
         ata["ef"] = "SETFEATURES"; ata["e7"] = "FLUSH"; ata["ea"] = "FLUSHEXT"
     }' "$E2E_DIR/disks" "$1/trace" "$1/console"
+}
+
+# e2e_judge SCENARIOS RECORDS [NAME...]: checks every disk of every scenario
+# in RECORDS against its row of SCENARIOS (all rows without names); prints a
+# line per row and fails if any row failed or never ran.
+e2e_judge() {
+    local scenarios=$1 records=$2; shift 2
+    awk -F'|' -v only=" $* " 'FNR == NR { if ($0 !~ /^#/ && NF >= 3) { name = $1; gsub(/ /, "", name)
+            n = split($3, oo, " "); for (i = 1; i <= n; i++) { split(oo[i], kv, "="); want[name, kv[1]] = kv[2] }
+            if (only == "  " || index(only, " " name " ")) listed[name] = 1 }
+        next }
+    function mentions(msg, dev) { return msg ~ ("(^|[^a-z0-9])" dev "([^a-z0-9]|$)") }
+    function judge(   i, d, f, o, got, wanted, named, errs) {
+        if (sc == "") return
+        errs = ""
+        if (ex != "0") errs = errs " | daemon exit " (ex == "" ? "missing" : ex)
+        if (fails != "") errs = errs " | setup:" fails
+        if (logs[1] != "INFO ceph zarvel start" || logs[nl] != "INFO ceph zarvel stop") errs = errs " | log not framed by start/stop"
+        for (i = 1; i <= nd; i++) {
+            split(disks[i], f, " "); d = f[3]; o = want[sc, f[2]]; if (o == "") o = "untouched"
+            got = ""; for (j = 2; j < nl; j++) if (mentions(logs[j], d)) { got = got logs[j] "; "; named[j] = 1 }
+            if (o == "untouched") wanted = f[5] " " f[6] " " f[5] " " f[6] " -"
+            if (o == "checked") wanted = "0 write-through 0 write-through"
+            if (o == "switched") wanted = "1 " (f[6] == "write-through" ? f[6] : "write-back") " 0 write-through"
+            if (o == "rescanned") wanted = "0 write-back 0 write-through"
+            state = f[5] " " f[6] " " f[7] " " f[8] (o == "untouched" ? " " f[10] : "")
+            if (state != wanted) errs = errs " | " f[2] " " o ": WCE/view/cmds " state
+            if (o == "checked" && f[10] !~ /^(-|MSENSE(6|10)(,MSENSE(6|10))*)$/) errs = errs " | " f[2] " checked: commands " f[10]
+            wanted = o == "switched" ? "INFO change config of " d " succeed; INFO rescan dev " d " return 0; INFO sync device " d " return 0; " : \
+                  o == "rescanned" ? "INFO rescan dev " d " return 0; " : ""
+            if (got != wanted) errs = errs " | " f[2] " " o ": log \"" got "\""
+            # The report, run just before, foretold exactly this; after it, nothing is left to do.
+            wanted = o == "switched" ? "switch" : o == "rescanned" ? "rescan" : "none"
+            if (act["before", f[2]] != wanted || act["after", f[2]] != "none")
+                errs = errs " | " f[2] " report said " act["before", f[2]] " before, " act["after", f[2]] " after"
+            printf "    %-10s %-4s %-5s %-9s WCE %s -> %s  kernel %s -> %s  commands %s\n", f[2], d, f[4], o, f[5], f[7], f[6], f[8], f[10]
+        }
+        for (j = 2; j < nl; j++) if (!named[j]) errs = errs " | unexpected log: " logs[j]
+        if (rx["after"] != "0") errs = errs " | report exit " rx["after"] " after the cycle"
+        if (errs == "") { pass++; print "ok   " sc } else { failed++; print "FAIL " sc errs }
+        delete listed[sc]
+    }
+    { split($0, f, " ") }
+    f[1] == "scenario" { judge(); sc = f[2]; ex = ""; fails = ""; nd = 0; nl = 0; delete logs; delete act; delete rx; next }
+    f[1] == "report" && f[3] == "exit" { rx[f[2]] = f[4]; next }
+    f[1] == "report" { act[f[2], f[3]] = f[5] }
+    f[1] == "exit" { ex = f[2] }
+    f[1] == "fail" { fails = fails " " substr($0, 6) }
+    f[1] == "disk" { disks[++nd] = $0 }
+    f[1] == "log" { logs[++nl] = substr($0, 5) }
+    END { judge(); for (s in listed) { failed++; print "FAIL " s " | never ran" }
+          printf "e2e: %d passed, %d failed\n", pass, failed; exit failed > 0 }
+    ' "$scenarios" "$records"
 }

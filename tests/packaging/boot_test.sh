@@ -25,6 +25,10 @@ ln -s /dev/sdb "$osd/block"
 printf '#!/bin/sh\necho "pvs started" >>/var/log/pvs-stub.log\nsleep 15\necho "pvs finished" >>/var/log/pvs-stub.log\n' \
     >"$root/usr/local/sbin/pvs"
 chmod 755 "$root/usr/local/sbin/pvs"
+# The stand-in node is no disk and cannot be opened, which the unit's check
+# before the start rightly refuses; tests/e2e/system proves that check.
+mkdir -p "$root/etc/systemd/system/ceph-zarvel.service.d"
+printf '[Service]\nExecStartPre=\n' >"$root/etc/systemd/system/ceph-zarvel.service.d/stand-in.conf"
 # The real pvs under the unit's own confinement must still work.
 sed -n '/^\[Service\]/,/^\[Install\]/p' "$root/lib/systemd/system/ceph-zarvel.service" |
     sed -e '$a ExecStart=/sbin/pvs\nStandardOutput=file:/zarvel-pvs\nStandardError=file:/zarvel-pvs' \

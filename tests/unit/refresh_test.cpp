@@ -265,3 +265,17 @@ TEST_F(RefreshTest, FailureReleasesEverythingAndNextCycleRebuilds)
     EXPECT_GT(PopenCalls(), popens);
     EXPECT_EQ(IsTargetDevice("sdb"), 1);
 }
+
+// An OSD tree that cannot even be looked at fails the cycle where it shows
+// instead of passing for a host without OSDs. A symlink loop stands in for
+// a path without search permission, which root in the sandbox always has.
+TEST_F(RefreshTest, UnreachableOsdTreeIsLoggedNotTakenForNone)
+{
+    StandardLayout();
+    ASSERT_EQ(UpdateDeviceInfo(), 0);
+    rename("/var/lib/ceph/osd", "/var/lib/ceph/osd-away");
+    ASSERT_EQ(symlink("osd", "/var/lib/ceph/osd"), 0);
+    EXPECT_EQ(UpdateDeviceInfo(), 1);
+    EXPECT_EQ(IsTargetDevice("sdb"), 0);
+    EXPECT_EQ(LogMessages(), std::vector<std::string>{"ERROR opendir error:/var/lib/ceph/osd"});
+}
