@@ -15,14 +15,23 @@ int ReadSmallFile(int dirFd, const char *path, char *buffer, int size, int *leng
         return SMALL_FAILED;
     }
     *length = 0;
+    // Looked at before it is opened: opening a device node can have effects
+    // of its own (a watchdog starts, a tape rewinds on close).
+    struct stat seen;
+    if (fstatat(dirFd, path, &seen, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? SMALL_MISSING : SMALL_FAILED;
+    }
+    if (!S_ISREG(seen.st_mode)) {
+        return SMALL_NOT_REGULAR;
+    }
     int fd = openat(dirFd, path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return errno == ENOENT || errno == ENOTDIR ? SMALL_MISSING : (errno == ELOOP ? SMALL_NOT_REGULAR : SMALL_FAILED);
     }
-    // O_NONBLOCK already kept a FIFO's open from waiting; a FIFO, a socket
-    // or a device node is refused before anything is read from it.
+    // And again once open, in case it was swapped in between: O_NONBLOCK kept
+    // a FIFO's open from waiting, and nothing is read from it.
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != seen.st_ino || st.st_dev != seen.st_dev) {
         (void)close(fd);
         return SMALL_NOT_REGULAR;
     }
