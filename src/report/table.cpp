@@ -80,6 +80,19 @@ static const char *ActionText(const DiskRow *row)
     }
 }
 
+// Whether block.db lies elsewhere; "none" rather than "same" for an OSD
+// without one, which would read as a database beside the data.
+static const char *DbCell(const DiskRow *row)
+{
+    if (row->separateDb < 0) {
+        return "-";
+    }
+    if (row->separateDb == 1) {
+        return "separate";
+    }
+    return row->match.db == DB_NONE ? "none" : "same";
+}
+
 static void FillCell(const DiskRow *row, int column, char *cell)
 {
     bool osd = row->match.osdDir[0] != '\0';
@@ -91,7 +104,7 @@ static void FillCell(const DiskRow *row, int column, char *cell)
     case COL_OSD: text = osd ? row->match.osdDir : "-"; break;
     case COL_MATCH: text = osd ? row->match.how : "-"; break;
     case COL_STORE: text = tied ? ObjectStoreText(row->osdType) : "-"; break;
-    case COL_DB: text = row->separateDb < 0 ? "-" : (row->separateDb == 1 ? "separate" : "same"); break;
+    case COL_DB: text = DbCell(row); break;
     case COL_ROT: text = row->rotational == 1 ? "yes" : "no"; break;
     case COL_KERNEL: text = KernelText(row->kernel); break;
     case COL_WCE: text = row->driveWce < 0 ? "?" : (row->driveWce == 1 ? "1" : "0"); break;
