@@ -18,8 +18,8 @@ constexpr size_t NAME_BUF_SIZE = 256;
 
 // Acts on one open disk whose kernel view was read as view; the caller
 // closes fd. SetWce reads WCE and switches in one call, so the move is
-// consulted once the drive has answered.
-static void SwitchOpenDisk(int fd, const char *name, int view)
+// consulted once the drive has answered. True when the drive ends at WCE 0.
+static bool SwitchOpenDisk(int fd, const char *name, int view)
 {
     int32_t rc = SetWce(fd, 0);
     if (rc == -1) {
@@ -27,18 +27,21 @@ static void SwitchOpenDisk(int fd, const char *name, int view)
         if (NextWriteCacheMove(view, 0) == WC_MOVE_RESCAN) {
             RescanDevice(name);
         }
-        return;
+        return true;
     }
     if (rc != 0) {
         WriteLog(LOG_ERROR, "change config of %s failed\n", name);
-        return;
+        return false;
     }
     WriteLog(LOG_INFO, "change config of %s succeed\n", name);
     RescanDevice(name);
     WriteLog(LOG_INFO, "sync device %s return %d\n", name, SyncDevice(fd));
+    return true;
 }
 
-static void VisitEntry(const struct dirent *entry)
+// A disk is met once as itself and once per partition; only the visit of
+// the whole disk's own entry is counted.
+static void VisitEntry(const struct dirent *entry, ApplyTally *tally)
 {
     char name[NAME_BUF_SIZE];
     char resolved[PATH_BUFFER_SIZE];
@@ -55,6 +58,8 @@ static void VisitEntry(const struct dirent *entry)
     if (IsTargetDevice(name) != 1) {
         return;
     }
+    bool whole = strcmp(name, entry->d_name) == 0;
+    tally->targets += whole ? 1 : 0;
     int fd = OpenDiskNode(name, resolved, sizeof(resolved));
     if (fd == DISK_NODE_OPEN_FAILED) {
         WriteLog(LOG_ERROR, "open %s failed\n", resolved);
@@ -62,7 +67,7 @@ static void VisitEntry(const struct dirent *entry)
     if (fd < 0) {
         return;
     }
-    SwitchOpenDisk(fd, name, view);
+    tally->off += SwitchOpenDisk(fd, name, view) && whole ? 1 : 0;
     close(fd);
 }
 
@@ -78,8 +83,11 @@ int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen)
     return fd < 0 ? DISK_NODE_OPEN_FAILED : fd;
 }
 
-void ApplyWriteCachePolicy(void)
+void ApplyWriteCachePolicy(ApplyTally *tally)
 {
+    ApplyTally mine = {0, 0};
+    ApplyTally *counts = tally != nullptr ? tally : &mine;
+    *counts = mine;
     DIR *dir = opendir(DEV_DIR);
     if (dir == nullptr) {
         WriteLog(LOG_ERROR, "open directory failed\n");
@@ -87,7 +95,7 @@ void ApplyWriteCachePolicy(void)
     }
     for (struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
         if (entry->d_type == DT_BLK) {
-            VisitEntry(entry);
+            VisitEntry(entry, counts);
         }
     }
     closedir(dir);

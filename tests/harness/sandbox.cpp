@@ -468,8 +468,8 @@ bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs)
 
 namespace {
 
-// True when the sleep that pid is in asks for a minute or more: the wait
-// between cycles, not an emulated drive's delay in the middle of one.
+// True when the wait that pid is in asks for a minute or more: the wait
+// between cycles, not a change's short one or a delay inside a cycle.
 bool AsksLongSleep(const std::string &proc, unsigned long timespecAt)
 {
     struct timespec asked = {};
@@ -498,14 +498,9 @@ bool WaitUntilSleeping(pid_t pid, int timeoutMs)
         unsigned long arg[3] = {};
         std::string call = ReadFile(proc + "/syscall");
         if (sscanf(call.c_str(), "%ld %lx %lx %lx", &nr, &arg[0], &arg[1], &arg[2]) == 4) {
-            if (nr == SYS_clock_nanosleep && AsksLongSleep(proc, arg[2])) {
+            if (nr == SYS_ppoll && AsksLongSleep(proc, arg[2])) {
                 return true;
             }
-#ifdef SYS_nanosleep
-            if (nr == SYS_nanosleep && AsksLongSleep(proc, arg[0])) {
-                return true;
-            }
-#endif
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -1,17 +1,24 @@
 // The real daemon in the sandbox: start, stop, signals.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <csignal>
 #include <ctime>
 #include <regex>
 #include <thread>
 
+#include "fault.h"
 #include "sandbox.h"
+#include "service/service.h"
+#include "wcache/wcache.h"
 
 using namespace sandbox;
 
@@ -97,6 +104,133 @@ TEST_F(ServiceTest, OnlySigtermStopsInOrder)
         EXPECT_EQ(result.exited ? result.status : result.signal, c.exited ? 0 : c.sig);
         EXPECT_EQ(LogMessages(), c.log);
     }
+}
+
+// A change ends the wait once quiet, capped in a storm, never right after
+// a cycle; times are ms after the cycle ended at 10000.
+struct WakeCase {
+    const char *what;
+    std::vector<int64_t> changes;
+    int64_t now;
+    int64_t left;
+};
+
+TEST(WakeTest, WhenAChangeStartsACycle)
+{
+    const WakeCase cases[] = {
+        {"no change: the full period", {}, 1000, 599000},
+        {"no change, period over", {}, 600000, 0},
+        {"one change waits for quiet", {5000}, 5000, 200},
+        {"a burst waits for its last step", {5000, 5100, 5150}, 5200, 150},
+        {"a storm is capped after its first change", {5000, 5190, 5380, 5570, 5760, 5950}, 5950, 50},
+        {"what the cycle stirred up waits out the gap", {10, 20}, 220, 780},
+        {"a change never delays the period", {599900}, 599950, 50},
+    };
+    for (const WakeCase &c : cases) {
+        WakeState wake = {};
+        NoteCycleEnd(&wake, 10000);
+        for (int64_t at : c.changes) NoteChange(&wake, 10000 + at);
+        EXPECT_EQ(MsUntilCycle(&wake, 10000 + c.now), c.left) << c.what;
+    }
+}
+
+// 10,000 changes in 10 s, cycles of 300 ms: at most one cycle a second.
+TEST(WakeTest, StormCostsAtMostOneCycleASecond)
+{
+    WakeState wake = {};
+    NoteCycleEnd(&wake, 0);
+    int cycles = 0;
+    for (int64_t now = 0; now < 12000; ++now) {
+        if (now < 10000) NoteChange(&wake, now);
+        if (MsUntilCycle(&wake, now) == 0) {
+            ++cycles;
+            now += 300;
+            NoteCycleEnd(&wake, now);
+        }
+    }
+    EXPECT_LE(cycles, 10);
+    EXPECT_GE(cycles, 7);
+}
+
+struct UeventCase {
+    std::string msg;  // '|' stands for the NUL after each field
+    bool matters;
+};
+
+TEST(UeventTest, WhichUeventsEndTheWait)
+{
+    const UeventCase cases[] = {
+        {"add@/block/sdc|ACTION=add|DEVPATH=/block/sdc|SUBSYSTEM=block|DEVTYPE=disk|", true},
+        {"change@/block/sdc|ACTION=change|SUBSYSTEM=block|", true},
+        {"remove@/block/dm-3|ACTION=remove|SUBSYSTEM=block|DEVTYPE=disk|", true},
+        {"bind@/block/sdc|ACTION=bind|SUBSYSTEM=block|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_UA=POWER_ON_RESET_OCCURRED|", true},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_UA=MODE_PARAMETERS_CHANGED|", true},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_MEDIA_CHANGE=1|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_UA=|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_host|SDEV_UA=POWER_ON_RESET_OCCURRED|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=net|", false},
+        {"change@/x|ACTION=changed|SUBSYSTEM=block|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=blockx|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=blo", false},  // cut short
+        {"", false},
+    };
+    for (const UeventCase &c : cases) {
+        std::string msg = c.msg;
+        std::replace(msg.begin(), msg.end(), '|', '\0');
+        // Exactly the bytes received: nothing past them may be read.
+        std::vector<char> exact(msg.begin(), msg.end());
+        EXPECT_EQ(UeventMatters(exact.data(), exact.size()), c.matters) << c.msg;
+    }
+}
+
+// systemd's socket, a path or an abstract name: READY=1 after the first
+// cycle, the status line with it.
+TEST_F(ServiceTest, TellsSystemdWhenReady)
+{
+    for (std::string name : {std::string("/run/zarvel-notify"), std::string("@zarvel-notify-test")}) {
+        SCOPED_TRACE(name);
+        int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        struct sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        memcpy(addr.sun_path, name.c_str(), name.size());
+        socklen_t len = sizeof(addr);
+        if (name[0] == '@') {
+            addr.sun_path[0] = '\0';
+            len = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + name.size());
+        }
+        unlink(name.c_str());
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), len), 0);
+        RunOptions opts;
+        opts.env = {"NOTIFY_SOCKET=" + name};
+        Process proc = StartDaemon(opts);
+        ASSERT_TRUE(WaitUntilSleeping(proc.pid));
+        char got[256] = {};
+        EXPECT_GT(recv(fd, got, sizeof(got) - 1, MSG_DONTWAIT), 0);
+        EXPECT_STREQ(got, "READY=1\nSTATUS=0 disks guarded, 0 off; next full check in 600 s\n");
+        Stop(proc, SIGTERM);
+        close(fd);
+    }
+}
+
+// An OSD that appears while the daemon waits is switched within seconds,
+// and what that cycle stirred up costs at most one more cycle.
+TEST_F(ServiceTest, ChangeEndsTheWait)
+{
+    Process proc = StartDaemon(WithDrives());
+    ASSERT_TRUE(WaitUntilSleeping(proc.pid));
+    fault::AddTarget("sdc", "personality=sata");
+    auto start = std::chrono::steady_clock::now();
+    bool switched = false;
+    while (!switched && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        switched = ReadFile("/var/log/ceph-zarvel.log").find("sync device sdc") != std::string::npos;
+    }
+    EXPECT_TRUE(switched);
+    EXPECT_TRUE(WaitUntilSleeping(proc.pid));
+    Exit result = Stop(proc, SIGTERM);
+    EXPECT_TRUE(result.exited && result.status == 0);
+    EXPECT_EQ(LogMessages().back(), "INFO ceph zarvel stop");
 }
 
 bool Alive(pid_t pid)
