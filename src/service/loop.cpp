@@ -39,7 +39,7 @@ void OpenEventSources(EventSources *src)
         WriteLog(LOG_WARNING, "uevent socket failed:%d\n", errno);
     }
     bool changed = false;
-    src->inotify = RearmWatches(-1, &changed);
+    src->inotify = RearmWatches(-1, &changed);  // taken afresh before each cycle
     if (src->inotify < 0) {
         WriteLog(LOG_WARNING, "inotify failed:%d\n", errno);
     }
@@ -121,16 +121,18 @@ int RunService(void)
     InitDeviceInfo();
     EventSources src = {-1, -1, -1};
     OpenEventSources(&src);
-    WakeState wake = {0, WAKE_NONE, WAKE_NONE};
+    WakeState wake = {0, 0, WAKE_NONE, WAKE_NONE};
     bool first = true;
     while (g_running != 0) {
-        ApplyTally tally = {0, 0};
-        int32_t failed = RunCycle(&tally);
-        NoteCycleEnd(&wake, NowMs());
-        // Directories that appeared are watched from now on; a change seen
-        // during the cycle still counts.
+        // The directories that appeared since the last cycle are watched
+        // before this one reads them: an OSD mounted and filled while the
+        // cycle runs is seen. What the old set saw still counts.
         bool changed = false;
         src.inotify = RearmWatches(src.inotify, &changed);
+        ApplyTally tally = {0, 0};
+        int64_t start = NowMs();
+        int32_t failed = RunCycle(&tally);
+        NoteCycle(&wake, start, NowMs());
         if (changed) {
             NoteChange(&wake, NowMs());
         }

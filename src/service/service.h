@@ -24,19 +24,21 @@ int32_t RunCycle(ApplyTally *tally);
 // further change came for WAKE_QUIET_MS (an OSD's activation is a burst of
 // steps), but never later than WAKE_SETTLE_MAX_MS after the first one (a
 // storm has no quiet), and never sooner than WAKE_GAP_MS after the last
-// cycle ended (so a storm costs at most one cycle a second, and what the
+// cycle started (so a storm costs at most one cycle a second, and what the
 // cycle itself stirred up at most one more).
 constexpr int64_t WAKE_QUIET_MS = 200;
 constexpr int64_t WAKE_SETTLE_MAX_MS = 1000;
 constexpr int64_t WAKE_GAP_MS = 1000;
 constexpr int64_t WAKE_NONE = -1;
 struct WakeState {
-    int64_t cycleEndMs;    // monotonic time the last cycle ended
+    int64_t cycleStartMs;  // monotonic time the last cycle started
+    int64_t cycleEndMs;    // and ended
     int64_t firstEventMs;  // first change since then; WAKE_NONE: none
     int64_t lastEventMs;   // latest change since then
 };
-// A cycle ended at nowMs: the changes seen so far are its to answer.
-void NoteCycleEnd(WakeState *wake, int64_t nowMs);
+// A cycle ran from startMs to endMs: the changes seen so far were its to
+// answer.
+void NoteCycle(WakeState *wake, int64_t startMs, int64_t endMs);
 // A change was seen at nowMs.
 void NoteChange(WakeState *wake, int64_t nowMs);
 // Milliseconds from nowMs until the next cycle is due (the full period, or

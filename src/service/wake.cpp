@@ -4,9 +4,10 @@
 
 #include "service/service.h"
 
-void NoteCycleEnd(WakeState *wake, int64_t nowMs)
+void NoteCycle(WakeState *wake, int64_t startMs, int64_t endMs)
 {
-    wake->cycleEndMs = nowMs;
+    wake->cycleStartMs = startMs;
+    wake->cycleEndMs = endMs;
     wake->firstEventMs = WAKE_NONE;
     wake->lastEventMs = WAKE_NONE;
 }
@@ -26,7 +27,7 @@ int64_t MsUntilCycle(const WakeState *wake, int64_t nowMs)
         int64_t settled = wake->lastEventMs + WAKE_QUIET_MS;
         int64_t capped = wake->firstEventMs + WAKE_SETTLE_MAX_MS;
         int64_t changeDue = settled < capped ? settled : capped;
-        int64_t earliest = wake->cycleEndMs + WAKE_GAP_MS;
+        int64_t earliest = wake->cycleStartMs + WAKE_GAP_MS;
         changeDue = changeDue > earliest ? changeDue : earliest;
         due = changeDue < due ? changeDue : due;
     }

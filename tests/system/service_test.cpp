@@ -106,8 +106,9 @@ TEST_F(ServiceTest, OnlySigtermStopsInOrder)
     }
 }
 
-// A change ends the wait once quiet, capped in a storm, never right after
-// a cycle; times are ms after the cycle ended at 10000.
+// A change ends the wait once quiet, capped in a storm, never within a
+// second of a cycle's start; times are ms after the cycle that ran from
+// 9500 to 10000.
 struct WakeCase {
     const char *what;
     std::vector<int64_t> changes;
@@ -123,12 +124,12 @@ TEST(WakeTest, WhenAChangeStartsACycle)
         {"one change waits for quiet", {5000}, 5000, 200},
         {"a burst waits for its last step", {5000, 5100, 5150}, 5200, 150},
         {"a storm is capped after its first change", {5000, 5190, 5380, 5570, 5760, 5950}, 5950, 50},
-        {"what the cycle stirred up waits out the gap", {10, 20}, 220, 780},
+        {"what the cycle stirred up waits out the gap", {10, 20}, 220, 280},
         {"a change never delays the period", {599900}, 599950, 50},
     };
     for (const WakeCase &c : cases) {
         WakeState wake = {};
-        NoteCycleEnd(&wake, 10000);
+        NoteCycle(&wake, 9500, 10000);
         for (int64_t at : c.changes) NoteChange(&wake, 10000 + at);
         EXPECT_EQ(MsUntilCycle(&wake, 10000 + c.now), c.left) << c.what;
     }
@@ -138,14 +139,14 @@ TEST(WakeTest, WhenAChangeStartsACycle)
 TEST(WakeTest, StormCostsAtMostOneCycleASecond)
 {
     WakeState wake = {};
-    NoteCycleEnd(&wake, 0);
+    NoteCycle(&wake, 0, 0);
     int cycles = 0;
     for (int64_t now = 0; now < 12000; ++now) {
         if (now < 10000) NoteChange(&wake, now);
         if (MsUntilCycle(&wake, now) == 0) {
             ++cycles;
+            NoteCycle(&wake, now, now + 300);
             now += 300;
-            NoteCycleEnd(&wake, now);
         }
     }
     EXPECT_LE(cycles, 10);
