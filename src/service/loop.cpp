@@ -49,15 +49,19 @@ void OpenEventSources(EventSources *src)
     }
 }
 
+static void CloseSource(int *fd)
+{
+    if (*fd >= 0) {
+        (void)close(*fd);
+    }
+    *fd = -1;
+}
+
 void CloseEventSources(EventSources *src)
 {
-    int *fds[] = {&src->uevent, &src->inotify, &src->mounts};
-    for (int *fd : fds) {
-        if (*fd >= 0) {
-            (void)close(*fd);
-        }
-        *fd = -1;
-    }
+    CloseSource(&src->uevent);
+    CloseSource(&src->inotify);
+    CloseSource(&src->mounts);
 }
 
 static int64_t NowMs(void)

@@ -48,10 +48,11 @@ static bool AddPath(WatchList *list, const char *parent, const char *name)
     return true;
 }
 
-// Appends the subdirectories of list->dirs[at] (not through a link).
-static void AddChildren(WatchList *list, int32_t at)
+// Appends the subdirectories of parent (not through a link). parent is a
+// copy: its slot moves when the block grows.
+static void AddChildren(WatchList *list, const char *parent)
 {
-    int fd = open(list->dirs[at].path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = open(parent, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (dir == nullptr) {
         if (fd >= 0) {
@@ -59,9 +60,6 @@ static void AddChildren(WatchList *list, int32_t at)
         }
         return;
     }
-    // The parent's slot moves when the block grows: keep its path apart.
-    char parent[WATCH_PATH_SIZE];
-    (void)memcpy_s(parent, sizeof(parent), list->dirs[at].path, sizeof(parent));
     for (const struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
         if (entry->d_type == DT_DIR && entry->d_name[0] != '.' && !AddPath(list, parent, entry->d_name)) {
             break;
@@ -79,8 +77,10 @@ int32_t CollectWatchDirs(WatchDir **dirs)
         (void)AddPath(&list, nullptr, base);
         for (int depth = 0; depth < WATCH_DEPTH; ++depth) {
             int32_t to = list.count;
-            for (int32_t at = from; at < to; ++at) {
-                AddChildren(&list, at);
+            for (int32_t at = from; at < to && list.dirs != nullptr; ++at) {
+                char parent[WATCH_PATH_SIZE];
+                (void)memcpy_s(parent, sizeof(parent), list.dirs[at].path, sizeof(parent));
+                AddChildren(&list, parent);
             }
             from = to;
         }
