@@ -119,9 +119,15 @@ int RearmWatches(int oldFd, bool *changed)
         (void)inotify_add_watch(fd, dirs[i].path, WATCH_MASK);
     }
     free(dirs);
-    // Only now: what changed while the new set was being taken is in the old one.
+    // Only now: what changed while the new set was being taken is in the old
+    // one. The new one then takes the old one's number, so the daemon's
+    // descriptors stay the same for its whole life.
     if (oldFd >= 0) {
         *changed = DrainWatches(oldFd) || *changed;
+        if (dup3(fd, oldFd, O_CLOEXEC) == oldFd) {
+            (void)close(fd);
+            return oldFd;
+        }
         (void)close(oldFd);
     }
     return fd;
