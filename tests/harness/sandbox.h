@@ -20,6 +20,8 @@ constexpr const char *kBinDir = "/var/lib/zarvel-sandbox/bin";
 constexpr const char *kPath = "/var/lib/zarvel-sandbox/bin:/usr/bin:/bin";
 
 bool EnterSandbox();
+// Exit status of a test program that skips (ctest's SKIP_RETURN_CODE).
+constexpr int kSkipStatus = 77;
 // Fresh, empty trees over the sandboxed paths; /dev gets null, zero, urandom.
 void Reset();
 

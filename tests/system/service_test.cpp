@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <regex>
 #include <thread>
@@ -96,6 +97,46 @@ TEST_F(ServiceTest, OnlySigtermStopsInOrder)
         EXPECT_EQ(result.exited, c.exited);
         EXPECT_EQ(result.exited ? result.status : result.signal, c.exited ? 0 : c.sig);
         EXPECT_EQ(LogMessages(), c.log);
+    }
+}
+
+struct ArgumentCase {
+    std::vector<std::string> args;
+    int status;
+    const char *out, *err;  // how each begins; "" = empty
+};
+
+// An argument never starts the daemon: it answers, or refuses before it logs
+// a line, runs a command or sends a disk anything.
+TEST_F(ServiceTest, ArgumentsAnswerOrRefuseAndTouchNothing)
+{
+    const ArgumentCase cases[] = {
+        {{"--help"}, 0, "usage: ceph-zarvel", ""},
+        {{"--version"}, 0, "ceph-zarvel 0.1.0\n", ""},
+        {{"--foreground"}, 2, "", "usage: ceph-zarvel"},
+        {{"--help", "--version"}, 2, "", "usage: ceph-zarvel"},
+    };
+    for (const ArgumentCase &c : cases) {
+        SCOPED_TRACE(c.args.back());
+        Reset();
+        AddDisk({"sdc", {}, 1, "write back", "personality=sata"});  // a target
+        AddDisk({"sdz", {}, 0, "write back", "personality=sata"});
+        AddOsd({"ceph-0", FsidOf(0), "bluestore", "/dev/sdc", "/dev/sdz"});
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(), DaemonPath());
+        Exit run;
+        Captured got = CaptureOutput([&] {
+            Process proc = Start(argv, WithDrives());
+            run = Stop(proc, 0);
+        });
+        EXPECT_TRUE(run.exited);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out.substr(0, strlen(c.out)), c.out) << run.out;
+        EXPECT_EQ(run.out.empty(), *c.out == '\0');
+        EXPECT_EQ(got.err.substr(0, strlen(c.err)), c.err) << got.err;
+        EXPECT_FALSE(Exists("/var/log/ceph-zarvel.log"));
+        EXPECT_EQ(PvsCalls(), 0);
+        EXPECT_TRUE(DriveCommands("sdc").empty());
     }
 }
 
