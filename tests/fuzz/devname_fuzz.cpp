@@ -3,8 +3,9 @@
 // fits is accepted, an accepted name looks like a disk name and is copied
 // exactly, a refused one leaves the buffer as it was; the cut keeps a prefix
 // that ends in a letter and drops only digits.
-// And EscapeText, with which such names reach the log: always valid UTF-8
-// without controls inside its buffer, and read back ("\xNN" to its byte) the
+// And the escaping with which names reach the log, the report's table, JSON
+// and Prometheus labels: always valid UTF-8 without a raw control (C0, DEL,
+// C1, U+2028, U+2029, bidi controls) inside its buffer, and read back the
 // name, or a cut of it.
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "json.h"
 #include "inventory/inventory.h"
 #include "log/log.h"
 #include "sandbox.h"
@@ -64,16 +66,40 @@ std::string Unescaped(const std::string &text)
     return out;
 }
 
-bool HasControl(const std::string &text)
+// The exposition format's own escapes undone: what a label value reads as.
+std::string LabelRead(const std::string &text)
 {
+    std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        bool c1 = c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xa0;
-        if (c < 0x20 || c == 0x7f || c1) {
-            return true;
+        bool escape = text[i] == '\\' && i + 1 < text.size();
+        i += escape ? 1 : 0;
+        out += escape && text[i] == 'n' ? '\n' : text[i];
+    }
+    return out;
+}
+
+// What each sink's output reads back to: the name itself, but in JSON a C1
+// control reads as its byte, as a byte that begins no character does.
+std::string ReadBack(int sink, const std::string &shown)
+{
+    Json json;
+    switch (sink) {
+    case 0: return Unescaped(shown);
+    case 1: return ParseJson("\"" + shown + "\"", &json) ? json.s : "<not JSON>";
+    default: return Unescaped(LabelRead(shown));
+    }
+}
+
+std::string NameAsRead(int sink, const std::string &name)
+{
+    std::string out = name;
+    for (size_t i = 0; sink == 1 && i + 1 < out.size(); ++i) {
+        if (static_cast<unsigned char>(out[i]) == 0xc2 && static_cast<unsigned char>(out[i + 1]) < 0xa0 &&
+            static_cast<unsigned char>(out[i + 1]) >= 0x80) {
+            out.erase(i, 1);
         }
     }
-    return false;
+    return out;
 }
 
 [[noreturn]] void Fail(const char *what, const std::string &name)
@@ -82,21 +108,26 @@ bool HasControl(const std::string &text)
     abort();
 }
 
-// EscapeText into a buffer of any size: valid UTF-8 without controls,
+// Each sink's escaping (the log's and the table's, JSON's, a Prometheus
+// label's) into a buffer of any size: valid UTF-8 without a raw control,
 // never past the buffer, and read back to the name or a cut of it.
 void CheckEscape(FuzzInput *in, const std::string &name)
 {
+    static const char *const kSinks[] = {"EscapeText", "EscapeJson", "EscapeLabel"};
     size_t escSize = in->Below(200);
-    char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
-    memset(esc, 0x7e, escSize + 1);
-    int wasCut = EscapeText(name.c_str(), esc, escSize);
-    std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
-    std::string back = Unescaped(shown);
-    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown) || HasControl(shown) ||
-        (wasCut == 0 ? back != name : name.compare(0, back.size(), back) != 0)) {
-        Fail("EscapeText", name);
+    for (int sink = 0; sink < 3; ++sink) {
+        char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
+        memset(esc, 0x7e, escSize + 1);
+        int wasCut = (sink == 0 ? EscapeText : sink == 1 ? EscapeJson : EscapeLabel)(name.c_str(), esc, escSize);
+        std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
+        std::string back = ReadBack(sink, shown);
+        std::string want = NameAsRead(sink, name);
+        if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown) ||
+            sandbox::HasRawControl(shown) || (wasCut == 0 ? back != want : want.compare(0, back.size(), back) != 0)) {
+            Fail(kSinks[sink], name);
+        }
+        free(esc);
     }
-    free(esc);
 }
 
 }  // namespace
