@@ -31,14 +31,6 @@ struct JsonReader {
     void Ws() { while (i < t.size() && isspace(static_cast<unsigned char>(t[i]))) ++i; }
     bool Eat(char c) { Ws(); if (i < t.size() && t[i] == c) { ++i; return true; } return false; }
     bool Word(const char *w) { size_t n = strlen(w); if (t.compare(i, n, w) != 0) return false; i += n; return true; }
-    static void Utf8(int c, std::string *out)
-    {
-        if (c < 0x100) { *out += static_cast<char>(c); return; }
-        if (c >= 0x800) *out += static_cast<char>(0xe0 | c >> 12);
-        else *out += static_cast<char>(0xc0 | c >> 6);
-        if (c >= 0x800) *out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-        *out += static_cast<char>(0x80 | (c & 0x3f));
-    }
     std::string Str()
     {
         std::string out;
@@ -48,8 +40,7 @@ struct JsonReader {
             if (static_cast<unsigned char>(c) < 0x20) { ok = false; return out; }
             if (c != '\\') { out += c; continue; }
             char e = i < t.size() ? t[i++] : 0;
-            // \u0000..\u00ff as the byte of that value (the report's rule), above as UTF-8.
-            if (e == 'u' && i + 4 <= t.size()) { Utf8(std::stoi(t.substr(i, 4), nullptr, 16), &out); i += 4; }
+            if (e == 'u' && i + 4 <= t.size()) { out += static_cast<char>(std::stoi(t.substr(i, 4), nullptr, 16)); i += 4; }
             else if (e == '"' || e == '\\' || e == '/') out += e;
             else if (e == 'n') out += '\n';
             else ok = false;

@@ -324,21 +324,6 @@ bool ValidUtf8(const std::string &text)
     return ok;
 }
 
-bool HasRawControl(const std::string &text)
-{
-    const unsigned char *s = reinterpret_cast<const unsigned char *>(text.c_str());  // NUL-terminated
-    for (size_t i = 0; i < text.size(); ++i) {
-        bool c1 = s[i] == 0xc2 && s[i + 1] >= 0x80 && s[i + 1] <= 0x9f;
-        bool alm = s[i] == 0xd8 && s[i + 1] == 0x9c;
-        bool e280 = s[i] == 0xe2 && s[i + 1] == 0x80 && (s[i + 2] == 0x8e || s[i + 2] == 0x8f || (s[i + 2] >= 0xa8 && s[i + 2] <= 0xae));
-        bool e281 = s[i] == 0xe2 && s[i + 1] == 0x81 && s[i + 2] >= 0xa6 && s[i + 2] <= 0xa9;
-        if (s[i] < 0x20 || s[i] == 0x7f || c1 || alm || e280 || e281) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string FsidOf(int n)
 {
     char text[40];

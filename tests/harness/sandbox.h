@@ -20,8 +20,7 @@ constexpr const char *kBinDir = "/var/lib/zarvel-sandbox/bin";
 constexpr const char *kPath = "/var/lib/zarvel-sandbox/bin:/usr/bin:/bin";
 
 bool EnterSandbox();
-// Exit status of a test program that skips (ctest's SKIP_RETURN_CODE).
-constexpr int kSkipStatus = 77;
+constexpr int kSkipStatus = 77;  // exit status of a skipped test program (ctest's SKIP_RETURN_CODE)
 // Fresh, empty trees over the sandboxed paths; /dev gets null, zero, urandom.
 void Reset();
 
@@ -92,9 +91,6 @@ std::vector<std::string> DirOrder(const std::string &dir);
 // True when text is well-formed UTF-8 (iconv's strict decoder: no overlong
 // forms, no surrogates, nothing past U+10FFFF).
 bool ValidUtf8(const std::string &text);
-// True when text holds a character no output may write raw: a C0 control
-// (the line feed too), DEL, a C1 control, U+2028, U+2029, a bidi control.
-bool HasRawControl(const std::string &text);
 // A distinct well-formed 36-character fsid for each n.
 std::string FsidOf(int n);
 

@@ -24,11 +24,9 @@ void PrintTo(const LogFault &f, std::ostream *os) { *os << f.name; }
 
 constexpr const char *kLog = "/var/log/ceph-zarvel.log";
 
-// Whole log entries, at least bytes of them.
-std::string Entries(size_t bytes)
+std::string Entries(size_t bytes)  // whole log entries, at least bytes of them
 {
-    std::string entry = "[2026-12-07 00:00:00][process(1)][INFO][" + std::string(60, 'x') + "]\n";
-    std::string log;
+    std::string entry = "[2026-12-07 00:00:00][process(1)][INFO][" + std::string(60, 'x') + "]\n", log;
     while (log.size() < bytes) log += entry;
     return log;
 }
@@ -49,14 +47,11 @@ void FillDisk(size_t logBytes)
     }
 }
 
-// Every line of the log is one whole entry (none of this test's messages
-// holds a "["), findable by its start.
+// Every line is one whole entry (no message here holds a "["), found by its start.
 void ExpectWholeEntries()
 {
     static const std::regex entry(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]\[process\(\d+\)\]\[[A-Z]+\]\[[^[]*\])");
-    for (const std::string &line : LogLines()) {
-        EXPECT_TRUE(std::regex_match(line, entry)) << "a torn line: " << line;
-    }
+    for (const std::string &line : LogLines()) EXPECT_TRUE(std::regex_match(line, entry)) << "a torn line: " << line;
 }
 
 void ReadOnlyLog()
