@@ -79,13 +79,6 @@ bool HasControl(const std::string &text)
     return false;
 }
 
-// What a label value reads as once the exposition format's escapes are undone.
-std::string LabelRead(const std::string &text)
-{
-    static const std::regex escape(R"(\\(.))");
-    return std::regex_replace(text, escape, "$1");
-}
-
 [[noreturn]] void Fail(const char *what, const std::string &name)
 {
     fprintf(stderr, "%s: \"%s\"\n", what, name.c_str());
@@ -111,7 +104,7 @@ void CheckEscape(FuzzInput *in, const std::string &name)
         }
         free(esc);
     }
-    std::string back = Unescaped(shown[0]), label = LabelRead(shown[2]);
+    std::string back = Unescaped(shown[0]), label = std::regex_replace(shown[2], std::regex(R"(\\(.))"), "$1");
     if ((wasCut[0] == 0 ? back != name : name.compare(0, back.size(), back) != 0) ||
         (wasCut[2] == 0 ? label != shown[0] : shown[0].compare(0, label.size(), label) != 0)) {
         Fail("read back", name);

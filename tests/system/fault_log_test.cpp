@@ -31,10 +31,9 @@ std::string Entries(size_t bytes)  // whole log entries, at least bytes of them
     return log;
 }
 
-// A small file system of its own, full but for a few bytes: the log holds
-// logBytes or a little more, and the next line fits only in part.
 void FillDisk(size_t logBytes)
 {
+    // A small file system of its own, filled up but for a few bytes: the next line may fit in part.
     ASSERT_EQ(mount("full", "/var/log", "tmpfs", MS_NOSUID, "size=16k"), 0);
     WriteFile(kLog, Entries(logBytes), 0644);
     WriteFile("/var/log/filler", std::string(12 * 1024, 'x'));

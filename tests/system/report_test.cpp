@@ -218,12 +218,10 @@ protected:
         // A name to escape in every format (its type is read all the same).
         AddOsd({kOddOsd, FSID[2], "bluestore", "/dev/sdd", "/dev/sdf2"});
     }
-    // Quote, backslash, C0 and C1 controls, DEL, a line separator, a bidi
-    // override, and bytes that are not UTF-8 (a lone FF, a cut sequence).
+    // Quote, backslash, controls, a line separator and a bidi override, bytes not UTF-8 (a lone FF, a cut sequence).
     static constexpr const char *kOddOsd = "ceph-\"2\\x\t\n\x1b\a\r\x7f\xc2\x85\u2028\u202e\xff\xe2\x82";
     // As the log and the table show it; a label value reads the same.
-    static constexpr const char *kOddShown =
-        R"(ceph-"2\x5cx\x09\x0a\x1b\x07\x0d\x7f\xc2\x85\xe2\x80\xa8\xe2\x80\xae\xff\xe2\x82)";
+    static constexpr const char *kOddShown = R"(ceph-"2\x5cx\x09\x0a\x1b\x07\x0d\x7f\xc2\x85\xe2\x80\xa8\xe2\x80\xae\xff\xe2\x82)";
 };
 
 TEST_F(ReportFormatTest, JsonFollowsTheSchema)
@@ -241,8 +239,7 @@ TEST_F(ReportFormatTest, JsonFollowsTheSchema)
     EXPECT_EQ(disks["sdb"]["match"].s, "vg:ceph-a");
     EXPECT_EQ(disks["sdb"]["driveWce"].n, 1);
     EXPECT_EQ(disks["sdb"]["separateDb"].b, true);
-    EXPECT_NE(run.out.find(R"("osd": "ceph-\"2\\x\u0009\u000a\u001b\u0007\u000d\u007f\u0085\u2028\u202e\u00ff\u00e2\u0082")"),
-              std::string::npos);
+    EXPECT_NE(run.out.find(R"("osd": "ceph-\"2\\x\u0009\u000a\u001b\u0007\u000d\u007f\u0085\u2028\u202e\u00ff\u00e2\u0082")"), std::string::npos);
     EXPECT_EQ(disks["sdd"]["objectStore"].s, "bluestore");
     EXPECT_EQ(disks["sdd"]["verdict"].s, "target");
     EXPECT_EQ(disks["sdf"]["separateDb"].kind, Json::NUL);
