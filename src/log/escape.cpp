@@ -55,8 +55,20 @@ static constexpr CodeRange NEVER_RAW[] = {
     {0x202a, 0x202e},  // embeddings, overrides and their pop
     {0x2066, 0x2069},  // isolates and their pop
 };
+constexpr size_t NEVER_RAW_COUNT = sizeof(NEVER_RAW) / sizeof(NEVER_RAW[0]);
+
+static constexpr bool SortedApart(void)
+{
+    for (size_t i = 1; i < NEVER_RAW_COUNT; ++i) {
+        if (NEVER_RAW[i].first <= NEVER_RAW[i - 1].last || NEVER_RAW[i].first > NEVER_RAW[i].last) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(SortedApart(), "NeverRaw looks the ranges up in order");
 // JSON spells each of them as one "\uXXXX".
-static_assert(NEVER_RAW[sizeof(NEVER_RAW) / sizeof(NEVER_RAW[0]) - 1].last <= 0xffff, "one \\u escape each");
+static_assert(NEVER_RAW[NEVER_RAW_COUNT - 1].last <= 0xffff, "one \\u escape each");
 
 // The code point of the well-formed character of len bytes at s.
 static uint32_t CodePoint(const unsigned char *s, size_t len)
@@ -69,14 +81,15 @@ static uint32_t CodePoint(const unsigned char *s, size_t len)
     return point;
 }
 
+// The ranges are sorted and apart: the first that ends at or past point
+// holds it or nothing does.
 static bool NeverRaw(uint32_t point)
 {
-    for (const CodeRange &range : NEVER_RAW) {
-        if (point >= range.first && point <= range.last) {
-            return true;
-        }
+    size_t i = 0;
+    while (i + 1 < NEVER_RAW_COUNT && NEVER_RAW[i].last < point) {
+        ++i;
     }
-    return false;
+    return point >= NEVER_RAW[i].first && point <= NEVER_RAW[i].last;
 }
 
 size_t PrintableCharLen(const char *text)
