@@ -37,11 +37,8 @@ inline std::vector<std::string> ExtraFds(pid_t pid)
             ssize_t n = readlink((dir + "/" + name).c_str(), target, sizeof(target) - 1);
             std::string to(target, n > 0 ? static_cast<size_t>(n) : 0);
             // The wait's own sources stay open for life.
-            bool source = to.rfind("socket:", 0) == 0 || to == "anon_inode:inotify" ||
-                          to == "/proc/" + std::to_string(pid) + "/mountinfo";
-            if (!source) {
+            if (to.rfind("socket:", 0) != 0 && to != "anon_inode:inotify" && to.find("/mountinfo") == std::string::npos)
                 fds.push_back(name + " -> " + to);
-            }
         }
     }
     return fds;

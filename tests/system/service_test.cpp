@@ -135,24 +135,6 @@ TEST(WakeTest, WhenAChangeStartsACycle)
     }
 }
 
-// 10,000 changes in 10 s, cycles of 300 ms: at most one cycle a second.
-TEST(WakeTest, StormCostsAtMostOneCycleASecond)
-{
-    WakeState wake = {};
-    NoteCycle(&wake, 0, 0);
-    int cycles = 0;
-    for (int64_t now = 0; now < 12000; ++now) {
-        if (now < 10000) NoteChange(&wake, now);
-        if (MsUntilCycle(&wake, now) == 0) {
-            ++cycles;
-            NoteCycle(&wake, now, now + 300);
-            now += 300;
-        }
-    }
-    EXPECT_LE(cycles, 10);
-    EXPECT_GE(cycles, 7);
-}
-
 struct UeventCase {
     std::string msg;  // '|' stands for the NUL after each field
     bool matters;
@@ -179,59 +161,44 @@ TEST(UeventTest, WhichUeventsEndTheWait)
     for (const UeventCase &c : cases) {
         std::string msg = c.msg;
         std::replace(msg.begin(), msg.end(), '|', '\0');
-        // Exactly the bytes received: nothing past them may be read.
-        std::vector<char> exact(msg.begin(), msg.end());
+        std::vector<char> exact(msg.begin(), msg.end());  // nothing past them may be read
         EXPECT_EQ(UeventMatters(exact.data(), exact.size()), c.matters) << c.msg;
     }
 }
 
-// systemd's socket, a path or an abstract name: READY=1 after the first
-// cycle, the status line with it.
+// systemd's socket (here an abstract name; the system guest has its path):
+// READY=1 after the first cycle, the status line with it.
 TEST_F(ServiceTest, TellsSystemdWhenReady)
 {
-    for (std::string name : {std::string("/run/zarvel-notify"), std::string("@zarvel-notify-test")}) {
-        SCOPED_TRACE(name);
-        int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        struct sockaddr_un addr = {};
-        addr.sun_family = AF_UNIX;
-        memcpy(addr.sun_path, name.c_str(), name.size());
-        socklen_t len = sizeof(addr);
-        if (name[0] == '@') {
-            addr.sun_path[0] = '\0';
-            len = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + name.size());
-        }
-        unlink(name.c_str());
-        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), len), 0);
-        RunOptions opts;
-        opts.env = {"NOTIFY_SOCKET=" + name};
-        Process proc = StartDaemon(opts);
-        ASSERT_TRUE(WaitUntilSleeping(proc.pid));
-        char got[256] = {};
-        EXPECT_GT(recv(fd, got, sizeof(got) - 1, MSG_DONTWAIT), 0);
-        EXPECT_STREQ(got, "READY=1\nSTATUS=0 disks guarded, 0 off; next full check in 600 s\n");
-        Stop(proc, SIGTERM);
-        close(fd);
-    }
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un addr = {AF_UNIX, "\0zarvel-notify-test"};
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), offsetof(sockaddr_un, sun_path) + 19), 0);
+    RunOptions opts;
+    opts.env = {"NOTIFY_SOCKET=@zarvel-notify-test"};
+    Process proc = StartDaemon(opts);
+    ASSERT_TRUE(WaitUntilSleeping(proc.pid));
+    char got[256] = {};
+    EXPECT_GT(recv(fd, got, sizeof(got) - 1, MSG_DONTWAIT), 0);
+    EXPECT_STREQ(got, "READY=1\nSTATUS=0 disks guarded, 0 off; next full check in 600 s\n");
+    Stop(proc, SIGTERM);
+    close(fd);
 }
 
-// An OSD that appears while the daemon waits is switched within seconds,
-// and what that cycle stirred up costs at most one more cycle.
+// An OSD that appears while the daemon waits is switched within seconds.
 TEST_F(ServiceTest, ChangeEndsTheWait)
 {
     Process proc = StartDaemon(WithDrives());
     ASSERT_TRUE(WaitUntilSleeping(proc.pid));
     fault::AddTarget("sdc", "personality=sata");
-    auto start = std::chrono::steady_clock::now();
-    bool switched = false;
-    while (!switched && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    for (int i = 0; i < 400 && ReadFile("/var/log/ceph-zarvel.log").find("sync device sdc") == std::string::npos; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        switched = ReadFile("/var/log/ceph-zarvel.log").find("sync device sdc") != std::string::npos;
     }
-    EXPECT_TRUE(switched);
     EXPECT_TRUE(WaitUntilSleeping(proc.pid));
     Exit result = Stop(proc, SIGTERM);
     EXPECT_TRUE(result.exited && result.status == 0);
-    EXPECT_EQ(LogMessages().back(), "INFO ceph zarvel stop");
+    EXPECT_EQ(LogMessages(), (std::vector<std::string>{"INFO ceph zarvel start", "INFO change config of sdc succeed",
+                                                        "INFO rescan dev sdc return 0", "INFO sync device sdc return 0",
+                                                        "INFO ceph zarvel stop"}));
 }
 
 // An argument answers or is refused before a line, a command or a disk command.
