@@ -95,7 +95,6 @@ TEST_P(ApplyTest, OneCycle)
     const ApplyCase &c = GetParam();
     AddDisk({"sdc", {"sdc1"}, c.rotational, c.writeCache, c.drive});
     AddDisk({"sdf", {"sdf1"}, 0, "write back", "personality=sata"});
-    AddPvs({});
     AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/sdc1", "/dev/sdf1"});
     Exit result = RunOneCycle(WithDrives());
     EXPECT_TRUE(result.exited && result.status == 0);
@@ -115,7 +114,6 @@ TEST_F(ApplyPassTest, NonTargetGetsNoCommand)
 {
     AddDisk({"sdc", {}, 1, "write back", "personality=sata"});
     AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
-    AddPvs({});
     AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/sdd", ""});  // no separate block.db
     RunOneCycle(WithDrives());
     EXPECT_TRUE(DriveCommands("sdc").empty());
@@ -134,7 +132,6 @@ TEST_F(ApplyPassTest, RealisticServerAcrossTwoRuns)
     AddDisk({"sde", {"sde1"}, 1, "write back", "personality=sata"});       // filestore
     AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});  // the SSD
     AddDisk({"sdg", {}, 0, "write back", "personality=sata"});             // OSD on an SSD
-    AddPvs({{"sdb", "ceph-a"}, {"sdf1", "ceph-db"}});
     AddLv("ceph-a", "osd-block-0", {"sdb"});
     AddLv("ceph-db", "db-0", {"sdf1"});
     AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/ceph-db/db-0"});
@@ -213,7 +210,6 @@ TEST_P(LayoutTest, SwitchedDisks)
     AddDisk({"sdb", {}, 1, "write back", "personality=sata"});
     AddDisk({"sdc", {"sdc1", "sdc2"}, 1, "write back", "personality=sata"});
     AddDisk({"sdf", {"sdf1", "sdf2"}, 0, "write back", "personality=sata"});
-    AddPvs({});
     GetParam().make();
     RunOneCycle(WithDrives());
     Lines switched;

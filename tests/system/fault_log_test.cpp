@@ -69,7 +69,6 @@ class FaultLogTest : public SandboxTest, public ::testing::WithParamInterface<Lo
 TEST_P(FaultLogTest, DaemonKeepsWorking)
 {
     fault::AddTarget("sdc", "personality=sata");
-    AddPvs({});
     GetParam().make();
     RunOptions opts = WithDrives();
     opts.stdoutUnread = GetParam().stdoutUnread;
@@ -88,7 +87,6 @@ INSTANTIATE_TEST_SUITE_P(Log, FaultLogTest, ::testing::ValuesIn(kFaults),
 TEST_F(SandboxTest, LogRecoversAfterTheDiskFreesUp)
 {
     fault::AddTarget("sdc", "personality=sata");
-    AddPvs({});
     FillDisk();
     fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
     for (int i = 0; i < 16; ++i) {

@@ -55,6 +55,10 @@ bool Logged(const std::string &message)
 const char *const FSID[] = {"0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", "1f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f1",
                             "2f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f2"};
 
+struct Pv {
+    std::string dev, vg;
+};
+
 // The logical volume /dev/<vg>/<lv> at path, on the physical volume of its group.
 void AddLvNode(const std::string &path, const std::vector<Pv> &pvs)
 {
@@ -141,7 +145,6 @@ protected:
         const Scenario &s = GetParam();
         AddDisk({"sdc", s.partitions, s.rotational, s.writeCache, s.drive});
         AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});
-        AddPvs(s.pvs);
         if (!s.pvs.empty()) {
             AddLvNode(s.block, s.pvs);
             AddLvNode(s.blockDb, s.pvs);
@@ -211,7 +214,6 @@ protected:
         AddDisk({"sdc", {"sdc1", "sdc2"}, 1, "write back", "personality=sata wce=0"});
         AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
         AddDisk({"sdf", {"sdf1", "sdf2"}, 0, "write back", "personality=sata"});
-        AddPvs({{"sdb", "ceph-a"}});
         AddLv("ceph-a", "osd-block-0", {"sdb"});
         AddOsd({"ceph-0", FSID[0], "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdf1"});
         AddOsd({"ceph-1", FSID[1], "bluestore", "/dev/sdc2", "/dev/sdf2"});

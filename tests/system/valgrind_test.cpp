@@ -44,7 +44,6 @@ void Layout()
     AddDisk({"sdc", {"sdc1"}});
     AddDisk({"sdd", {"sdd1", "sdd2"}, 0});
     AddLv("ceph-a", "osd-block-0", {"sdb"});
-    AddPvs({{"sdb", "ceph-a"}});
     AddOsd({"ceph-0", FsidOf(0), "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdd1"});
     AddOsd({"ceph-1", FsidOf(1), "bluestore", "/dev/sdc", "/dev/sdd2"});
     AddOsd({"ceph-2.old", FsidOf(2), "filestore", "/dev/sdc1", ""});
