@@ -52,6 +52,7 @@ struct OsdRecord {
     int32_t osdType;  // OSD_TYPE_* of its "type" file
     int32_t proof;    // PROOF_* of block
     int32_t db;       // DB_* of block.db (DB_NONE unless proof is PROOF_LABEL)
+    dev_t block;      // the device block leads to; 0 when none
 };
 
 // One whole sd disk, and the OSD directory that decides its verdict.
@@ -64,7 +65,6 @@ struct InventoryRow {
     int32_t proof;                // PROOF_* of that OSD
     int32_t db;                   // DB_* of that OSD
     int32_t osdType;              // OSD_TYPE_* of that OSD
-    char how[MATCH_TEXT_SLOT];    // "device", "vg:ceph-a", "dm-crypt>lv>sdb2"
 };
 
 // The inventory of the last refresh; each pointer is null exactly when its
@@ -187,14 +187,19 @@ struct DevStack {
     int16_t diskNode[STACK_MAX];  // the node that stands on each disk
 };
 void BuildStack(DevStack *stack, dev_t dev);
-// How a disk of the stack is reached from its top (for the report).
-void DescribeTie(const DevStack *stack, int32_t disk, char *how);
+// How the block device of the row's OSD reaches the disk, for the report
+// (MATCH_TEXT_SLOT bytes): "device", "vg:ceph-a", "dm-crypt>lv>sdb2"; ""
+// without an OSD. The apply pass has no need of it.
+void DescribeRow(const InventoryRow *row, char *how);
 // Offers OSD record osd to the row of each whole disk of its block stack:
 // the OSD that comes closest to making a disk a target decides it.
 void TieRows(InventoryBuild *build, int32_t osd, const DevStack *stack);
 
 // 1 when /sys/block/<name>/queue/rotational reads '1'.
 int32_t IsHdd(const char *deviceName);
+// The same for the device open at sd.
+struct SysfsDev;
+int32_t SysfsIsRotational(const SysfsDev *sd);
 
 // The verdict on one row: the rule that keeps the daemon away from the disk,
 // or TARGET_SELECTED. The apply pass and the report both go by it.

@@ -50,25 +50,36 @@ static void Pop(ScanPath *path, size_t len)
     path->text[len] = '\0';
 }
 
-// A directory below dirFd (AT_FDCWD for a root), never through a link; as a
-// stream, with its path added to the directories read. Null when it is not
-// there; a root that cannot be opened otherwise is logged.
-static DIR *OpenBelow(InventoryBuild *build, int dirFd, const ScanPath *path, const char *name)
+// A directory below dirFd (AT_FDCWD for a root), never through a link, with
+// its path added to the directories read. -1 when it is not there; a root
+// that cannot be opened otherwise is logged.
+static int OpenBelow(InventoryBuild *build, int dirFd, const ScanPath *path, const char *name)
 {
+    if (build->failed) {
+        return -1;
+    }
     int fd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         if (dirFd == AT_FDCWD && errno != ENOENT) {
             WriteLog(LOG_ERROR, "opendir error:%s\n", path->text);
         }
-        return nullptr;
-    }
-    DIR *dir = fdopendir(fd);
-    if (dir == nullptr) {
-        (void)close(fd);
-        return nullptr;
+        return -1;
     }
     if (!AddInventoryDir(build, path->text)) {
         build->failed = true;
+        (void)close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The same as a stream to read its entries.
+static DIR *OpenDirBelow(InventoryBuild *build, int dirFd, const ScanPath *path, const char *name)
+{
+    int fd = OpenBelow(build, dirFd, path, name);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (dir == nullptr && fd >= 0) {
+        (void)close(fd);
     }
     return dir;
 }
@@ -80,19 +91,19 @@ static void ScanOsd(RootScan *root, int parentFd, const char *name)
         return;
     }
     size_t keep = root->path->len;
-    DIR *dir = Push(root->path, name) ? OpenBelow(root->build, parentFd, root->path, name) : nullptr;
-    if (dir != nullptr) {
+    int fd = Push(root->path, name) ? OpenBelow(root->build, parentFd, root->path, name) : -1;
+    if (fd >= 0) {
         const char *shown = root->path->text + root->path->rootLen + 1;
         if (root->count == OSD_MAX) {
             // Only a directory with a valid fsid would have been one too many.
-            if (ReadFsidAt(dirfd(dir), root->path->text, nullptr, 0) == 0) {
+            if (ReadFsidAt(fd, root->path->text, nullptr, 0) == 0) {
                 WriteLog(LOG_WARNING, "fsidNum is too many:%d\n", OSD_MAX + 1);
                 root->full = true;
             }
-        } else if (AddOsdRecord(root->build, dirfd(dir), root->path->text, shown)) {
+        } else if (AddOsdRecord(root->build, fd, root->path->text, shown)) {
             ++root->count;
         }
-        (void)closedir(dir);
+        (void)close(fd);
     }
     Pop(root->path, keep);
 }
@@ -152,7 +163,7 @@ static void ScanOsdDirs(RootScan *root, DIR *dir, const char *prefix)
 static void ScanHolder(RootScan *root, DIR *parent, const char *name, const char *prefix)
 {
     size_t keep = root->path->len;
-    DIR *dir = Push(root->path, name) ? OpenBelow(root->build, dirfd(parent), root->path, name) : nullptr;
+    DIR *dir = Push(root->path, name) ? OpenDirBelow(root->build, dirfd(parent), root->path, name) : nullptr;
     if (dir != nullptr) {
         ScanOsdDirs(root, dir, prefix);
         (void)closedir(dir);
@@ -191,7 +202,7 @@ static void ScanRook(RootScan *host, RootScan *pvc, DIR *rook)
     for (const struct dirent *entry = readdir(rook); entry != nullptr && !host->build->failed; entry = readdir(rook)) {
         size_t keep = host->path->len;
         DIR *space = IsSubdir(entry) && Push(host->path, entry->d_name)
-                         ? OpenBelow(host->build, dirfd(rook), host->path, entry->d_name)
+                         ? OpenDirBelow(host->build, dirfd(rook), host->path, entry->d_name)
                          : nullptr;
         if (space != nullptr) {
             ScanNamespace(host, pvc, space);
@@ -208,7 +219,7 @@ static DIR *OpenRoot(InventoryBuild *build, ScanPath *path, const char *root)
     (void)sprintf_s(path->text, sizeof(path->text), "%s", root);
     path->len = strlen(path->text);
     path->rootLen = path->len;
-    return OpenBelow(build, AT_FDCWD, path, root);
+    return OpenDirBelow(build, AT_FDCWD, path, root);
 }
 
 void ReadOsdRoots(InventoryBuild *build)

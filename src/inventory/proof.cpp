@@ -54,18 +54,15 @@ static int32_t DbByLabel(const DeviceLabel *label, const char *fsid)
 static int32_t DbPlacement(int osdFd, const char *dirPath, const OsdRecord *osd, const DevStack *block)
 {
     static DevStack db;
+    // No block.db, or a link that leads nowhere, is no database.
     struct stat st;
-    if (fstatat(osdFd, "block.db", &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return DB_NONE;
-    }
-    // A link that leads nowhere is no database.
     if (fstatat(osdFd, "block.db", &st, 0) != 0) {
         return DB_NONE;
     }
-    dev_t dev = 0;
-    if (!DeviceOf(osdFd, "block.db", &dev)) {
+    if (!S_ISBLK(st.st_mode)) {
         return DB_DOUBT;
     }
+    dev_t dev = st.st_rdev;
     BuildStack(&db, dev);
     if (SharesDisk(&db, block)) {
         return DB_SAME_DISK;
@@ -123,6 +120,7 @@ bool AddOsdRecord(InventoryBuild *build, int osdFd, const char *dirPath, const c
         return true;
     }
     BuildStack(&stack, dev);
+    osd->block = dev;
     osd->proof = ProofOf(dev, dirPath, osd);
     if (osd->proof == PROOF_LABEL) {
         osd->db = DbPlacement(osdFd, dirPath, osd, &stack);

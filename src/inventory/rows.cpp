@@ -76,6 +76,7 @@ static bool AddRow(InventoryBuild *build, const char *name)
     bool ok = GrowSlots(&block, &build->rowCap, build->rowNum, sizeof(InventoryRow)) && AddName(build, name) &&
               AddPartitions(build, &sd, name);
     dev_t dev = sd.dev;
+    int32_t rotational = SysfsIsRotational(&sd);
     SysfsClose(&sd);
     if (!ok) {
         return false;
@@ -90,7 +91,7 @@ static bool AddRow(InventoryBuild *build, const char *name)
     (void)memset_s(row, sizeof(*row), 0, sizeof(*row));
     row->dev = dev;
     (void)memcpy_s(row->name, sizeof(row->name), name, strlen(name));
-    row->rotational = IsHdd(name);
+    row->rotational = rotational;
     row->osd = -1;
     row->osdType = OSD_TYPE_NONE;
     ++build->rowNum;
@@ -142,7 +143,6 @@ void TieRows(InventoryBuild *build, int32_t osd, const DevStack *stack)
             row->proof = record->proof;
             row->db = record->db;
             row->osdType = record->osdType;
-            DescribeTie(stack, disk, row->how);
         }
     }
 }

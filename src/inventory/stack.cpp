@@ -68,32 +68,24 @@ static bool AddSlaves(DevStack *stack, int32_t index, const SysfsDev *sd)
     bool any = false;
     for (int32_t i = 0; i < count && stack->num < STACK_MAX; ++i) {
         any = true;
-        SysfsDev below;
-        if (Known(stack, slaves[i]) || !SysfsOpen(slaves[i], &below)) {
-            continue;
+        if (!Known(stack, slaves[i])) {
+            stack->nodes[stack->num++] = StackNode{slaves[i], static_cast<int16_t>(index), LAYER_DEVICE};
         }
-        stack->nodes[stack->num] = StackNode{slaves[i], static_cast<int16_t>(index), LayerOf(&below)};
-        ++stack->num;
-        SysfsClose(&below);
     }
     return any;
 }
 
 void BuildStack(DevStack *stack, dev_t dev)
 {
-    stack->num = 0;
+    stack->nodes[0] = StackNode{dev, -1, LAYER_DEVICE};
+    stack->num = 1;
     stack->diskNum = 0;
     SysfsDev sd;
-    if (!SysfsOpen(dev, &sd)) {
-        return;
-    }
-    stack->nodes[0] = StackNode{dev, -1, LayerOf(&sd)};
-    stack->num = 1;
-    SysfsClose(&sd);
     for (int32_t i = 0; i < stack->num; ++i) {
         if (!SysfsOpen(stack->nodes[i].dev, &sd)) {
             continue;
         }
+        stack->nodes[i].layer = LayerOf(&sd);
         bool below = DepthOf(stack, i) < STACK_DEPTH_MAX && AddSlaves(stack, i, &sd);
         dev_t disk = 0;
         if (!below && SysfsWholeDisk(&sd, &disk)) {
@@ -157,7 +149,7 @@ static bool DescribeVolumeGroup(const DevStack *stack, int32_t node, char *how)
     return vg[0] != '\0' && sprintf_s(how, MATCH_TEXT_SLOT, "vg:%s", vg) >= 0;
 }
 
-void DescribeTie(const DevStack *stack, int32_t disk, char *how)
+static void DescribeTie(const DevStack *stack, int32_t disk, char *how)
 {
     int32_t node = stack->diskNode[disk];
     (void)memset_s(how, MATCH_TEXT_SLOT, 0, MATCH_TEXT_SLOT);
@@ -186,5 +178,21 @@ void DescribeTie(const DevStack *stack, int32_t disk, char *how)
             (void)sprintf_s(how + used, MATCH_TEXT_SLOT - used, "%s", word);
         }
         SysfsClose(&sd);
+    }
+}
+
+void DescribeRow(const InventoryRow *row, char *how)
+{
+    static DevStack stack;
+    (void)memset_s(how, MATCH_TEXT_SLOT, 0, MATCH_TEXT_SLOT);
+    if (row->osd < 0 || row->osd >= g_osdNum || g_osdList[row->osd].block == 0) {
+        return;
+    }
+    BuildStack(&stack, g_osdList[row->osd].block);
+    for (int32_t disk = 0; disk < stack.diskNum; ++disk) {
+        if (stack.disks[disk] == row->dev) {
+            DescribeTie(&stack, disk, how);
+            return;
+        }
     }
 }

@@ -7,18 +7,25 @@
 #include "log/log.h"
 #include "sysaccess/sysfs.h"
 
+int32_t SysfsIsRotational(const SysfsDev *sd)
+{
+    char content[SYSFS_TEXT_SIZE];
+    char name[SYSFS_NAME_SIZE];
+    if (SysfsReadText(sd, "queue/rotational", content, sizeof(content)) && content[0] == '1') {
+        return 1;
+    }
+    if (SysfsKernelName(sd, name, sizeof(name))) {
+        WriteLog(LOG_DEBUG, "%s not HDD\n", name);
+    }
+    return 0;
+}
+
 int32_t IsHdd(const char *deviceName)
 {
     SysfsDev sd;
-    char content[SYSFS_TEXT_SIZE];
-    (void)memset_s(content, sizeof(content), 0, sizeof(content));
-    bool read = SysfsOpenName(deviceName, &sd) && SysfsReadText(&sd, "queue/rotational", content, sizeof(content));
+    int32_t rotational = SysfsOpenName(deviceName, &sd) ? SysfsIsRotational(&sd) : 0;
     SysfsClose(&sd);
-    if (read && content[0] == '1') {
-        return 1;
-    }
-    WriteLog(LOG_DEBUG, "%s not HDD\n", deviceName);
-    return 0;
+    return rotational;
 }
 
 int32_t OsdRule(int32_t proof, int32_t db, int32_t osdType)

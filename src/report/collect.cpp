@@ -80,7 +80,7 @@ static void FillRow(DiskRow *row, const InventoryRow *disk)
     row->db = disk->db;
     if (disk->osd >= 0) {
         (void)memcpy_s(row->osdDir, sizeof(row->osdDir), g_osdList[disk->osd].name, sizeof(g_osdList[disk->osd].name));
-        (void)memcpy_s(row->how, sizeof(row->how), disk->how, sizeof(disk->how));
+        DescribeRow(disk, row->how);
     }
 }
 

@@ -29,3 +29,6 @@ constexpr int SMALL_FAILED = 3;       // open or read failed otherwise
 // when it is a link; nothing waits on a FIFO or a device. The byte count
 // goes to *length; the buffer is neither cleared nor terminated.
 int ReadSmallFile(int dirFd, const char *path, char *buffer, int size, int *length);
+// The same for a file of the kernel's own trees (sysfs), where no device
+// node or FIFO can stand: opened at once, checked to be a regular file once open.
+int ReadKernelFile(int dirFd, const char *path, char *buffer, int size, int *length);

@@ -273,7 +273,9 @@ TEST_F(DevMapTest, MatchSaysHow)
     for (const auto &row : rows) {
         const InventoryRow *disk = FindRow(row.name);
         ASSERT_NE(disk, nullptr) << row.name;
-        EXPECT_EQ((disk->osd < 0 ? "" : g_osdList[disk->osd].name) + std::string("|") + disk->how, row.osd + "|" + row.how) << row.name;
+        char how[MATCH_TEXT_SLOT];
+        DescribeRow(disk, how);
+        EXPECT_EQ((disk->osd < 0 ? "" : g_osdList[disk->osd].name) + std::string("|") + how, row.osd + "|" + row.how) << row.name;
         EXPECT_EQ(disk->proof, row.proof) << row.name;
         EXPECT_EQ(disk->db, row.db) << row.name;
     }
