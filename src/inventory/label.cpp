@@ -70,7 +70,7 @@ static void NodeText(dev_t dev, char *text, size_t size)
 
 static void ReadLabel(dev_t dev, const char *dirPath, DeviceLabel *label)
 {
-    static uint8_t head[HEAD_SIZE];
+    alignas(HEAD_SIZE) static uint8_t head[HEAD_SIZE];
     (void)memset_s(label, sizeof(*label), 0, sizeof(*label));
     (void)memset_s(head, sizeof(head), 0, sizeof(head));
     int32_t error = 0;
