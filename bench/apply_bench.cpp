@@ -25,7 +25,7 @@
 namespace {
 
 const std::string kDrives = "/var/lib/zarvel-sandbox/drives/";
-const char *const kTrees[] = {"/dev", "/sys/block", "/var/log", "/var/lib"};
+const char *const kTrees[] = {"/dev", "/sys/block", "/sys/class/block", "/sys/dev/block", "/var/log", "/var/lib"};
 // Left in the private /dev before the re-exec: proof that we are still inside.
 const char *const kMarker = "/dev/.zarvel-bench-sandbox";
 
@@ -72,10 +72,7 @@ void Populate(int n, int targets)
     for (const char *tree : kTrees) mount("bench", tree, "tmpfs", MS_NOSUID, "mode=0755");
     mknod("/dev/null", S_IFCHR | 0666, makedev(1, 3));
     Dirs(kDrives);
-    Dirs("/var/lib/zarvel-sandbox/bin");
-    Put("/var/lib/zarvel-sandbox/bin/pvs", "#!/bin/sh\n");
-    chmod("/var/lib/zarvel-sandbox/bin/pvs", 0755);
-    setenv("PATH", "/var/lib/zarvel-sandbox/bin:/usr/bin:/bin", 1);
+    Dirs("/var/lib/zarvel-sandbox/media");
     for (int i = 0; i < n; ++i) {
         std::string name = DiskName(i), sys = "/sys/block/" + name, osd = "/var/lib/ceph/osd/ceph-" + std::to_string(i);
         mknod(("/dev/" + name).c_str(), S_IFBLK | 0660, makedev(8, static_cast<unsigned>(i) * 16));
@@ -83,12 +80,18 @@ void Populate(int n, int targets)
         Dirs(sys + "/device");
         Put(sys + "/queue/rotational", i < targets ? "1\n" : "0\n");
         Put(sys + "/device/rescan", "");
+        // The kernel's links to the disk, and its BlueStore label: the inventory's proof.
+        std::string number = "8:" + std::to_string(i * 16);
+        Put(sys + "/dev", number + "\n");
+        symlink(sys.c_str(), ("/sys/class/block/" + name).c_str());
+        symlink(sys.c_str(), ("/sys/dev/block/" + number).c_str());
         Put(kDrives + name, "personality=sata wce=1");
         Put("/dev/db-" + std::to_string(i), "");
         Dirs(osd);
         char fsid[40];
         snprintf(fsid, sizeof(fsid), "%08x-0000-4000-8000-%012x", i, i);
         Put(osd + "/fsid", std::string(fsid) + "\n");
+        Put("/var/lib/zarvel-sandbox/media/" + name, "bluestore block device\n" + std::string(fsid) + "\n");
         Put(osd + "/type", "bluestore\n");
         symlink(("/dev/" + name).c_str(), (osd + "/block").c_str());
         symlink(("/dev/db-" + std::to_string(i)).c_str(), (osd + "/block.db").c_str());
