@@ -169,6 +169,7 @@ void ForgetLabels(void);
 // ends at bounds no real stack reaches.
 constexpr int STACK_MAX = 256;
 constexpr int STACK_DEPTH_MAX = 16;
+// What a layer of the stack is, for the report's description of a tie.
 constexpr int16_t LAYER_DEVICE = 0;  // no device-mapper device
 constexpr int16_t LAYER_LV = 1;      // an LVM logical volume
 constexpr int16_t LAYER_CRYPT = 2;   // a dm-crypt mapping
@@ -177,7 +178,6 @@ constexpr int16_t LAYER_DM = 4;      // another device-mapper device
 struct StackNode {
     dev_t dev;
     int16_t parent;  // index of the device above it; -1 for node 0
-    int16_t layer;   // LAYER_*
 };
 struct DevStack {
     int32_t num;

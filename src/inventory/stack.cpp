@@ -69,7 +69,7 @@ static bool AddSlaves(DevStack *stack, int32_t index, const SysfsDev *sd)
     for (int32_t i = 0; i < count && stack->num < STACK_MAX; ++i) {
         any = true;
         if (!Known(stack, slaves[i])) {
-            stack->nodes[stack->num++] = StackNode{slaves[i], static_cast<int16_t>(index), LAYER_DEVICE};
+            stack->nodes[stack->num++] = StackNode{slaves[i], static_cast<int16_t>(index)};
         }
     }
     return any;
@@ -77,7 +77,7 @@ static bool AddSlaves(DevStack *stack, int32_t index, const SysfsDev *sd)
 
 void BuildStack(DevStack *stack, dev_t dev)
 {
-    stack->nodes[0] = StackNode{dev, -1, LAYER_DEVICE};
+    stack->nodes[0] = StackNode{dev, -1};
     stack->num = 1;
     stack->diskNum = 0;
     SysfsDev sd;
@@ -85,7 +85,6 @@ void BuildStack(DevStack *stack, dev_t dev)
         if (!SysfsOpen(stack->nodes[i].dev, &sd)) {
             continue;
         }
-        stack->nodes[i].layer = LayerOf(&sd);
         bool below = DepthOf(stack, i) < STACK_DEPTH_MAX && AddSlaves(stack, i, &sd);
         dev_t disk = 0;
         if (!below && SysfsWholeDisk(&sd, &disk)) {
@@ -112,19 +111,23 @@ static void VolumeGroupOf(const char *dmName, char *vg, size_t size)
 
 // The words of one layer: the device-mapper kind, else the kernel's name
 // without its number ("md", "bcache").
-static void LayerText(const StackNode *node, char *text, size_t size)
+static void LayerText(dev_t dev, char *text, size_t size)
 {
     static const char *const DM_WORDS[] = {"dev", "lv", "dm-crypt", "multipath", "dm"};
     (void)memset_s(text, size, 0, size);
     SysfsDev sd;
-    if (node->layer != LAYER_DEVICE || !SysfsOpen(node->dev, &sd)) {
-        (void)sprintf_s(text, size, "%s", DM_WORDS[node->layer]);
+    if (!SysfsOpen(dev, &sd)) {
+        (void)sprintf_s(text, size, "dev");
         return;
     }
-    if (!SysfsKernelName(&sd, text, size)) {
-        (void)sprintf_s(text, size, "dev");
+    int16_t layer = LayerOf(&sd);
+    if (layer != LAYER_DEVICE || !SysfsKernelName(&sd, text, size)) {
+        (void)sprintf_s(text, size, "%s", DM_WORDS[layer]);
     }
     SysfsClose(&sd);
+    if (layer != LAYER_DEVICE) {
+        return;
+    }
     size_t len = strlen(text);
     while (len > 1 && text[len - 1] >= '0' && text[len - 1] <= '9') {
         text[--len] = '\0';
@@ -137,10 +140,10 @@ static bool DescribeVolumeGroup(const DevStack *stack, int32_t node, char *how)
     SysfsDev sd;
     char dmName[SYSFS_TEXT_SIZE];
     char vg[SYSFS_TEXT_SIZE];
-    if (stack->nodes[node].parent != 0 || stack->nodes[0].layer != LAYER_LV || !SysfsOpen(stack->nodes[0].dev, &sd)) {
+    if (stack->nodes[node].parent != 0 || !SysfsOpen(stack->nodes[0].dev, &sd)) {
         return false;
     }
-    bool named = SysfsReadText(&sd, "dm/name", dmName, sizeof(dmName));
+    bool named = LayerOf(&sd) == LAYER_LV && SysfsReadText(&sd, "dm/name", dmName, sizeof(dmName));
     SysfsClose(&sd);
     if (!named) {
         return false;
@@ -169,7 +172,7 @@ static void DescribeTie(const DevStack *stack, int32_t disk, char *how)
     char word[SYSFS_NAME_SIZE];
     SysfsDev sd;
     while (--depth > 0 && used < MATCH_TEXT_SLOT) {
-        LayerText(&stack->nodes[path[depth]], word, sizeof(word));
+        LayerText(stack->nodes[path[depth]].dev, word, sizeof(word));
         int rc = sprintf_s(how + used, MATCH_TEXT_SLOT - used, "%s>", word);
         used += rc > 0 ? static_cast<size_t>(rc) : MATCH_TEXT_SLOT;
     }
