@@ -64,27 +64,25 @@ const Lines REFUSED = {"WARNING SG IO excute failed 1 0 8.", "WARNING SG IO excu
                        "ERROR change config of sdc failed"};
 
 const ApplyCase kApply[] = {
-    // Each later visit (the partition's) only reads the page again.
-    {"switched_once_rescanned_flushed", "personality=sata", 1, "write back", Cat({SWITCH_BY_ATA, {SYNC10}, READ}),
+    // One visit per whole disk, whatever its partitions.
+    {"switched_once_rescanned_flushed", "personality=sata", 1, "write back", Cat({SWITCH_BY_ATA, {SYNC10}}),
      SWITCHED, "write through"},
     // Anyone may write the kernel's view; only the drive's WCE counts.
     {"kernel_says_write_through_drive_caching", "personality=sata", 1, "write through",
-     Cat({SWITCH_BY_ATA, {SYNC10}, READ}), SWITCHED, "write through"},
-    {"kernel_says_write_through_drive_off", "personality=sata wce=0", 1, "write through", Cat({READ, READ}), {},
+     Cat({SWITCH_BY_ATA, {SYNC10}}), SWITCHED, "write through"},
+    {"kernel_says_write_through_drive_off", "personality=sata wce=0", 1, "write through", READ, {},
      "write through"},
     {"not_rotational", "personality=sata", 0, "write back", {}, {}, "write back"},
-    {"drive_already_off_kernel_stale", "personality=sata wce=0", 1, "write back", Cat({READ, READ}),
+    {"drive_already_off_kernel_stale", "personality=sata wce=0", 1, "write back", READ,
      {"INFO rescan dev sdc return 0"}, "write through"},
     {"flush_falls_back_to_sixteen", "personality=sata reject=35", 1, "write back",
-     Cat({SWITCH_BY_ATA, {SYNC10, SYNC16}, READ}),
+     Cat({SWITCH_BY_ATA, {SYNC10, SYNC16}}),
      {"INFO change config of sdc succeed", "INFO rescan dev sdc return 0", "WARNING SG IO excute failed 1 0 8.",
       "INFO sync device sdc return 0"},
      "write through"},
-    // Nothing changes the kernel's view, so the partition's visit tries again.
-    {"switch_fails_no_rescan_no_flush", "personality=sas reject=55,15", 1, "write back",
-     Cat({SAS_REFUSED, SAS_REFUSED}), Cat({REFUSED, REFUSED}),
+    {"switch_fails_no_rescan_no_flush", "personality=sas reject=55,15", 1, "write back", SAS_REFUSED, REFUSED,
      "write back"},
-    {"unopenable_node", "", 1, "write back", {}, {"ERROR open /dev/sdc failed", "ERROR open /dev/sdc failed"},
+    {"unopenable_node", "", 1, "write back", {}, {"ERROR open /dev/sdc failed"},
      "write back"},
 };
 
