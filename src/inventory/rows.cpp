@@ -73,15 +73,15 @@ static bool AddRow(InventoryBuild *build, const char *name)
         return true;
     }
     void *block = build->rows;
-    bool ok = GrowSlots(&block, &build->rowCap, build->rowNum, sizeof(InventoryRow)) && AddName(build, name) &&
-              AddPartitions(build, &sd, name);
+    bool grown = GrowSlots(&block, &build->rowCap, build->rowNum, sizeof(InventoryRow));
+    build->rows = static_cast<InventoryRow *>(block);
+    bool ok = grown && AddName(build, name) && AddPartitions(build, &sd, name);
     dev_t dev = sd.dev;
     int32_t rotational = SysfsIsRotational(&sd);
     SysfsClose(&sd);
     if (!ok) {
         return false;
     }
-    build->rows = static_cast<InventoryRow *>(block);
     int32_t at = build->rowNum;
     while (at > 0 && CompareDevNames(build->rows[at - 1].name, name) > 0) {
         build->rows[at] = build->rows[at - 1];
