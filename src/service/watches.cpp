@@ -13,13 +13,17 @@
 #include "inventory/inventory.h"
 #include "service/service.h"
 
-// The trees OSD directories live in: /var/lib/ceph/osd/<dir>, cephadm's
-// /var/lib/ceph/<cluster>/osd.<id>, Rook's /var/lib/rook/<namespace>/<dir>.
-// Two levels below each base hold every one of them; their parent shows a
-// base that is made while the daemon runs (Rook makes its own late).
-static const char *const WATCH_BASES[] = {CEPH_DIR, "/var/lib/rook"};
+// The trees OSD directories live in, and how deep: /var/lib/ceph/osd/<dir>
+// and cephadm's /var/lib/ceph/<cluster>/osd.<id>; Rook's
+// /var/lib/rook/<namespace>/<dir> and, on PVCs, <namespace>/<pvc>/ceph-<id>.
+// Their parent shows a base that is made while the daemon runs (Rook
+// makes its own late).
+struct WatchBase {
+    const char *path;
+    int depth;
+};
+static const WatchBase WATCH_BASES[] = {{CEPH_DIR, 2}, {ROOK_DIR, 3}};
 constexpr const char *WATCH_TOP = "/var/lib";
-constexpr int WATCH_DEPTH = 2;
 
 // What changes an OSD directory: entries made, removed, renamed, or a file
 // written. Never through a link, and only on directories.
@@ -72,10 +76,10 @@ int32_t CollectWatchDirs(WatchDir **dirs)
 {
     WatchList list = {nullptr, 0, 0};
     (void)AddPath(&list, nullptr, WATCH_TOP);
-    for (const char *base : WATCH_BASES) {
+    for (const WatchBase &base : WATCH_BASES) {
         int32_t from = list.count;
-        (void)AddPath(&list, nullptr, base);
-        for (int depth = 0; depth < WATCH_DEPTH; ++depth) {
+        (void)AddPath(&list, nullptr, base.path);
+        for (int depth = 0; depth < base.depth; ++depth) {
             int32_t to = list.count;
             for (int32_t at = from; at < to && list.dirs != nullptr; ++at) {
                 char parent[WATCH_PATH_SIZE];

@@ -1,7 +1,8 @@
-// The apply pass: every target disk met in /dev gets its volatile write cache
-// switched off, then a rescan so the kernel's view follows, then a flush.
-#include <dirent.h>
+// The apply pass: every target row of the inventory, each whole disk once,
+// gets its volatile write cache switched off, then a rescan so the kernel's
+// view follows, then a flush.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -39,35 +40,33 @@ static bool SwitchOpenDisk(int fd, const char *name, int view)
     return true;
 }
 
-// A disk is met once as itself and once per partition; only the visit of
-// the whole disk's own entry is counted.
-static void VisitEntry(const struct dirent *entry, ApplyTally *tally)
+// One target row: its node opened as the kernel names it, and only when
+// the node is still the row's device.
+static void VisitRow(const InventoryRow *row, ApplyTally *tally)
 {
-    char name[NAME_BUF_SIZE];
     char resolved[PATH_BUFFER_SIZE];
-    (void)memset_s(name, sizeof(name), 0, sizeof(name));
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
-    if (CheckDevName(entry->d_name, name, sizeof(name)) != 1 ||
-        StripPartition(name, static_cast<uint32_t>(strlen(name))) != 1) {
+    if (TargetRule(row) != TARGET_SELECTED) {
         return;
     }
+    ++tally->targets;
     // Anyone who may write queue/write_cache can make it say write through
     // while the drive keeps caching (and the kernel then stops flushing), so
     // only the drive's own WCE may end a target's visit.
-    int view = GetKernelWriteCache(name);
-    if (IsTargetDevice(name) != 1) {
-        return;
-    }
-    bool whole = strcmp(name, entry->d_name) == 0;
-    tally->targets += whole ? 1 : 0;
-    int fd = OpenDiskNode(name, resolved, sizeof(resolved));
+    int view = GetKernelWriteCache(row->name);
+    int fd = OpenDiskNode(row->name, resolved, sizeof(resolved));
     if (fd == DISK_NODE_OPEN_FAILED) {
         WriteLog(LOG_ERROR, "open %s failed\n", resolved);
     }
     if (fd < 0) {
         return;
     }
-    tally->off += SwitchOpenDisk(fd, name, view) && whole ? 1 : 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != row->dev) {
+        WriteLog(LOG_ERROR, "not the device of %s:%s\n", row->name, resolved);
+    } else {
+        tally->off += SwitchOpenDisk(fd, row->name, view) ? 1 : 0;
+    }
     close(fd);
 }
 
@@ -88,15 +87,7 @@ void ApplyWriteCachePolicy(ApplyTally *tally)
     ApplyTally mine = {0, 0};
     ApplyTally *counts = tally != nullptr ? tally : &mine;
     *counts = mine;
-    DIR *dir = opendir(DEV_DIR);
-    if (dir == nullptr) {
-        WriteLog(LOG_ERROR, "open directory failed\n");
-        return;
+    for (int32_t i = 0; i < g_rowNum; ++i) {
+        VisitRow(&g_rows[i], counts);
     }
-    for (struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
-        if (entry->d_type == DT_BLK) {
-            VisitEntry(entry, counts);
-        }
-    }
-    closedir(dir);
 }

@@ -187,7 +187,7 @@ e2e_records() {
     $1 != "@@" { next }
     $2 == "scenario" { run++; print "scenario " $3; next }
     $2 == "daemon" { sub(/exit=/, "", $3); print "exit " $3; next }
-    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "pvs" || $2 == "timing" || $2 == "raw" || $2 == "report" || $2 == "table" {
+    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "timing" || $2 == "raw" || $2 == "report" || $2 == "table" {
         sub(/^@@ /, ""); print; next }
     $2 == "state" && $3 == "before" { before[$4] = $6 " " $7; next }
     $2 == "state" && $3 == "after" { c = cmds[run, $4]; sub(/,$/, "", c)
