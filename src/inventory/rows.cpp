@@ -32,7 +32,7 @@ static bool AddName(InventoryBuild *build, const char *name)
     }
     build->names = static_cast<char *>(block);
     char *slot = build->names + static_cast<size_t>(build->nameNum) * DEV_NAME_SLOT;
-    (void)memcpy_s(slot, DEV_NAME_SLOT, name, strlen(name));
+    (void)strncpy_s(slot, DEV_NAME_SLOT, name, strlen(name));
     ++build->nameNum;
     return true;
 }

@@ -146,7 +146,7 @@ bool SysfsKernelName(const SysfsDev *sd, char *name, size_t size)
         return false;
     }
     (void)memset_s(name, size, 0, size);
-    (void)memcpy_s(name, size, base, strlen(base));
+    (void)strncpy_s(name, size, base, strlen(base));
     return true;
 }
 
