@@ -76,7 +76,7 @@ void BM_ApplyFirstSwitch(benchmark::State &state)
         state.PauseTiming();
         ResetDrives(n);
         state.ResumeTiming();
-        ApplyWriteCachePolicy();
+        ApplyWriteCachePolicy(nullptr);
     }
     state.counters["disks"] = n;
     state.counters["commands_per_pass"] = static_cast<double>(CommandsSent(n));
@@ -88,11 +88,11 @@ void BM_ApplySteady(benchmark::State &state)
     int targets = static_cast<int>(state.range(1));
     Populate(n, targets);
     ResetDrives(n);
-    ApplyWriteCachePolicy();
+    ApplyWriteCachePolicy(nullptr);
     long before = CommandsSent(n);
     long passes = 0;
     for (auto _ : state) {
-        ApplyWriteCachePolicy();
+        ApplyWriteCachePolicy(nullptr);
         ++passes;
     }
     state.counters["disks"] = n;

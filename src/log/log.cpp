@@ -142,9 +142,10 @@ static void AppendLine(int fd, const char *line)
     bool sized = fstat(fd, &before) == 0;
     ssize_t written = WriteAll(fd, line, expected);
     if (written < 0) {
-        if (sized) {
-            (void)ftruncate(fd, before.st_size);
-        }
+        // A cut that fails leaves the fragment; nothing more can be done
+        // for it here (and the fortified build insists on the result).
+        bool cut = sized && ftruncate(fd, before.st_size) == 0;
+        (void)cut;
         // "writed": operators grep this text as it stands; do not correct it.
         printf("The Disk space is full, writed %d of %d \n", static_cast<int>(written), static_cast<int>(expected));
         fflush(stdout);

@@ -19,8 +19,8 @@ constexpr size_t NAME_BUF_SIZE = 256;
 
 // Acts on one open disk whose kernel view was read as view; the caller
 // closes fd. SetWce reads WCE and switches in one call, so the move is
-// consulted once the drive has answered.
-static void SwitchOpenDisk(int fd, const char *name, int view)
+// consulted once the drive has answered. True when the drive ends at WCE 0.
+static bool SwitchOpenDisk(int fd, const char *name, int view)
 {
     int32_t rc = SetWce(fd, 0);
     if (rc == -1) {
@@ -28,26 +28,28 @@ static void SwitchOpenDisk(int fd, const char *name, int view)
         if (NextWriteCacheMove(view, 0) == WC_MOVE_RESCAN) {
             RescanDevice(name);
         }
-        return;
+        return true;
     }
     if (rc != 0) {
         WriteLog(LOG_ERROR, "change config of %s failed\n", name);
-        return;
+        return false;
     }
     WriteLog(LOG_INFO, "change config of %s succeed\n", name);
     RescanDevice(name);
     WriteLog(LOG_INFO, "sync device %s return %d\n", name, SyncDevice(fd));
+    return true;
 }
 
 // One target row: its node opened as the kernel names it, and only when
 // the node is still the row's device.
-static void VisitRow(const InventoryRow *row)
+static void VisitRow(const InventoryRow *row, ApplyTally *tally)
 {
     char resolved[PATH_BUFFER_SIZE];
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
     if (TargetRule(row) != TARGET_SELECTED) {
         return;
     }
+    ++tally->targets;
     // Anyone who may write queue/write_cache can make it say write through
     // while the drive keeps caching (and the kernel then stops flushing), so
     // only the drive's own WCE may end a target's visit.
@@ -63,7 +65,7 @@ static void VisitRow(const InventoryRow *row)
     if (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != row->dev) {
         WriteLog(LOG_ERROR, "not the device of %s:%s\n", row->name, resolved);
     } else {
-        SwitchOpenDisk(fd, row->name, view);
+        tally->off += SwitchOpenDisk(fd, row->name, view) ? 1 : 0;
     }
     close(fd);
 }
@@ -80,9 +82,12 @@ int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen)
     return fd < 0 ? DISK_NODE_OPEN_FAILED : fd;
 }
 
-void ApplyWriteCachePolicy(void)
+void ApplyWriteCachePolicy(ApplyTally *tally)
 {
+    ApplyTally mine = {0, 0};
+    ApplyTally *counts = tally != nullptr ? tally : &mine;
+    *counts = mine;
     for (int32_t i = 0; i < g_rowNum; ++i) {
-        VisitRow(&g_rows[i]);
+        VisitRow(&g_rows[i], counts);
     }
 }

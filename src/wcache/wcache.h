@@ -96,5 +96,12 @@ constexpr int DISK_NODE_MISSING = -1;
 constexpr int DISK_NODE_OPEN_FAILED = -2;
 int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen);
 
+// What one apply pass found, for the service's status line: the target
+// disks, and those of them whose drive ended at WCE 0.
+struct ApplyTally {
+    int32_t targets;
+    int32_t off;
+};
 // One pass over the inventory's rows: every target disk to write-through.
-void ApplyWriteCachePolicy(void);
+// tally (may be null) is filled from zero.
+void ApplyWriteCachePolicy(ApplyTally *tally);

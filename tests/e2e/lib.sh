@@ -5,7 +5,7 @@
 
 E2E_DIR="$ZARVEL_ROOT/tests/e2e"
 E2E_MODULES="ahci sd_mod virtio_scsi virtio_pci dm_mod dm_crypt"
-E2E_TOOLS="/usr/sbin/lvm /usr/bin/sdparm /usr/bin/sg_vpd /usr/bin/sg_luns /usr/bin/sg_modes /usr/bin/sg_inq /usr/sbin/hdparm /usr/bin/sg_sat_set_features /usr/bin/sg_sync /usr/sbin/cryptsetup"
+E2E_TOOLS="/usr/sbin/lvm /usr/bin/sdparm /usr/bin/sg_vpd /usr/bin/sg_luns /usr/bin/sg_modes /usr/bin/sg_inq /usr/sbin/hdparm /usr/bin/sg_sat_set_features /usr/bin/sg_sync /usr/bin/sg_reset /usr/bin/sg_turs /usr/sbin/cryptsetup"
 E2E_TRACE="scsi_req_parsed handle_cmd_fis_dump"
 
 e2e_need_packages() {
@@ -187,7 +187,7 @@ e2e_records() {
     $1 != "@@" { next }
     $2 == "scenario" { run++; print "scenario " $3; next }
     $2 == "daemon" { sub(/exit=/, "", $3); print "exit " $3; next }
-    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "raw" || $2 == "report" || $2 == "table" {
+    $2 == "fail" || $2 == "uses" || $2 == "log" || $2 == "timing" || $2 == "raw" || $2 == "report" || $2 == "table" {
         sub(/^@@ /, ""); print; next }
     $2 == "state" && $3 == "before" { before[$4] = $6 " " $7; next }
     $2 == "state" && $3 == "after" { c = cmds[run, $4]; sub(/,$/, "", c)

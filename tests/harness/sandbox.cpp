@@ -410,24 +410,6 @@ bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs)
     return false;
 }
 
-namespace {
-
-// True when the sleep that pid is in asks for a minute or more: the wait
-// between cycles, not an emulated drive's delay in the middle of one.
-bool AsksLongSleep(const std::string &proc, unsigned long timespecAt)
-{
-    struct timespec asked = {};
-    int fd = open((proc + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool read = pread(fd, &asked, sizeof(asked), static_cast<off_t>(timespecAt)) == sizeof(asked);
-    close(fd);
-    return read && asked.tv_sec >= 60;
-}
-
-}  // namespace
-
 bool WaitUntilSleeping(pid_t pid, int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -438,18 +420,14 @@ bool WaitUntilSleeping(pid_t pid, int timeoutMs)
         if (end == std::string::npos || stat.compare(end + 2, 1, "Z") == 0) {
             return false;  // gone, or a zombie
         }
+        // The wait between cycles is the one ppoll with a signal mask (a
+        // command's poll has none), short after a change or long.
         long nr = -1;
-        unsigned long arg[3] = {};
+        unsigned long arg[4] = {};
         std::string call = ReadFile(proc + "/syscall");
-        if (sscanf(call.c_str(), "%ld %lx %lx %lx", &nr, &arg[0], &arg[1], &arg[2]) == 4) {
-            if (nr == SYS_clock_nanosleep && AsksLongSleep(proc, arg[2])) {
-                return true;
-            }
-#ifdef SYS_nanosleep
-            if (nr == SYS_nanosleep && AsksLongSleep(proc, arg[0])) {
-                return true;
-            }
-#endif
+        if (sscanf(call.c_str(), "%ld %lx %lx %lx %lx", &nr, &arg[0], &arg[1], &arg[2], &arg[3]) == 5 &&
+            nr == SYS_ppoll && arg[3] != 0) {
+            return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -113,8 +113,8 @@ Process StartDaemon(const RunOptions &opts = {});
 // True once the process is blocked in one of the given system calls (false
 // when it is gone or timeoutMs passes).
 bool WaitInSyscall(pid_t pid, const std::vector<long> &numbers, int timeoutMs = 20000);
-// True once the process sleeps in its wait between cycles (a sleep of a
-// minute or more); false when it ends or timeoutMs passes first.
+// True once the process is in its wait between cycles; false when it ends
+// or timeoutMs passes first.
 bool WaitUntilSleeping(pid_t pid, int timeoutMs = 20000);
 struct Exit {
     bool exited = false;

@@ -8,7 +8,7 @@ unit=${1:?usage: unit_test.sh UNIT-FILE}
 # kind|directive|value       (why the job needs it)
 rows='
 is|ExecStart|/usr/sbin/ceph-zarvel
-is|Type|simple
+is|Type|notify
 is|KillMode|mixed
 is|Restart|on-failure
 is|WantedBy|multi-user.target
@@ -25,6 +25,7 @@ oneof|PrivateUsers|no
 oneof|DynamicUser|no
 oneof|ProcSubset|all pid
 has|RestrictAddressFamilies|AF_UNIX
+has|RestrictAddressFamilies|AF_NETLINK
 has|SystemCallFilter|@system-service
 denies-none|SystemCallFilter|ioctl prlimit64 @basic-io @file-system @process @signal @default @timer @io-event
 denies-none|CapabilityBoundingSet|CAP_SYS_RAWIO CAP_SYS_ADMIN CAP_DAC_READ_SEARCH

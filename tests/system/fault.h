@@ -35,7 +35,10 @@ inline std::vector<std::string> ExtraFds(pid_t pid)
         if (fd > 2 && (flags < 0 || (flags & FD_CLOEXEC) != 0)) {
             char target[512] = {};
             ssize_t n = readlink((dir + "/" + name).c_str(), target, sizeof(target) - 1);
-            fds.push_back(name + " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0));
+            std::string to(target, n > 0 ? static_cast<size_t>(n) : 0);
+            // The wait's own sources stay open for life.
+            if (to.rfind("socket:", 0) != 0 && to != "anon_inode:inotify" && to.find("/mountinfo") == std::string::npos)
+                fds.push_back(name + " -> " + to);
         }
     }
     return fds;

@@ -1,11 +1,15 @@
 // The real daemon in the sandbox: start, stop, signals.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <csignal>
 #include <ctime>
 #include <regex>
@@ -13,6 +17,8 @@
 
 #include "fault.h"
 #include "sandbox.h"
+#include "service/service.h"
+#include "wcache/wcache.h"
 
 using namespace sandbox;
 
@@ -98,6 +104,100 @@ TEST_F(ServiceTest, OnlySigtermStopsInOrder)
         EXPECT_EQ(result.exited ? result.status : result.signal, c.exited ? 0 : c.sig);
         EXPECT_EQ(LogMessages(), c.log);
     }
+}
+
+// A change ends the wait once quiet, capped in a storm, never within a
+// second of a cycle's start; times are ms after the cycle that ran from
+// 9500 to 10000.
+struct WakeCase {
+    const char *what;
+    std::vector<int64_t> changes;
+    int64_t now;
+    int64_t left;
+};
+
+TEST(WakeTest, WhenAChangeStartsACycle)
+{
+    const WakeCase cases[] = {
+        {"no change: the full period", {}, 1000, 599000},
+        {"no change, period over", {}, 600000, 0},
+        {"one change waits for quiet", {5000}, 5000, 200},
+        {"a burst waits for its last step", {5000, 5100, 5150}, 5200, 150},
+        {"a storm is capped after its first change", {5000, 5190, 5380, 5570, 5760, 5950}, 5950, 50},
+        {"what the cycle stirred up waits out the gap", {10, 20}, 220, 280},
+        {"a change never delays the period", {599900}, 599950, 50},
+    };
+    for (const WakeCase &c : cases) {
+        WakeState wake = {};
+        NoteCycle(&wake, 9500, 10000);
+        for (int64_t at : c.changes) NoteChange(&wake, 10000 + at);
+        EXPECT_EQ(MsUntilCycle(&wake, 10000 + c.now), c.left) << c.what;
+    }
+}
+
+struct UeventCase {
+    std::string msg;  // '|' stands for the NUL after each field
+    bool matters;
+};
+
+TEST(UeventTest, WhichUeventsEndTheWait)
+{
+    const UeventCase cases[] = {
+        {"add@/block/sdc|ACTION=add|DEVPATH=/block/sdc|SUBSYSTEM=block|DEVTYPE=disk|", true},
+        {"change@/block/sdc|ACTION=change|SUBSYSTEM=block|", true},
+        {"remove@/block/dm-3|ACTION=remove|SUBSYSTEM=block|DEVTYPE=disk|", true},
+        {"bind@/block/sdc|ACTION=bind|SUBSYSTEM=block|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_UA=POWER_ON_RESET_OCCURRED|", true},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_UA=MODE_PARAMETERS_CHANGED|", true},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_MEDIA_CHANGE=1|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_device|SDEV_UA=|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=scsi|DEVTYPE=scsi_host|SDEV_UA=POWER_ON_RESET_OCCURRED|", false},
+        {"change@/x|ACTION=changed|SUBSYSTEM=block|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=blockx|", false},
+        {"change@/x|ACTION=change|SUBSYSTEM=blo", false},  // cut short
+        {"", false},
+    };
+    for (const UeventCase &c : cases) {
+        std::string msg = c.msg;
+        std::replace(msg.begin(), msg.end(), '|', '\0');
+        std::vector<char> exact(msg.begin(), msg.end());  // nothing past them may be read
+        EXPECT_EQ(UeventMatters(exact.data(), exact.size()), c.matters) << c.msg;
+    }
+}
+
+// systemd's socket (here an abstract name; the system guest has its path):
+// READY=1 after the first cycle, the status line with it.
+TEST_F(ServiceTest, TellsSystemdWhenReady)
+{
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un addr = {AF_UNIX, "\0zarvel-notify-test"};
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), offsetof(sockaddr_un, sun_path) + 19), 0);
+    RunOptions opts;
+    opts.env = {"NOTIFY_SOCKET=@zarvel-notify-test"};
+    Process proc = StartDaemon(opts);
+    ASSERT_TRUE(WaitUntilSleeping(proc.pid));
+    char got[256] = {};
+    EXPECT_GT(recv(fd, got, sizeof(got) - 1, MSG_DONTWAIT), 0);
+    EXPECT_STREQ(got, "READY=1\nSTATUS=0 disks guarded, 0 off; next full check in 600 s\n");
+    Stop(proc, SIGTERM);
+    close(fd);
+}
+
+// An OSD that appears while the daemon waits is switched within seconds.
+TEST_F(ServiceTest, ChangeEndsTheWait)
+{
+    Process proc = StartDaemon(WithDrives());
+    ASSERT_TRUE(WaitUntilSleeping(proc.pid));
+    fault::AddTarget("sdc", "personality=sata");
+    for (int i = 0; i < 400 && ReadFile("/var/log/ceph-zarvel.log").find("sync device sdc") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(WaitUntilSleeping(proc.pid));
+    Exit result = Stop(proc, SIGTERM);
+    EXPECT_TRUE(result.exited && result.status == 0);
+    EXPECT_EQ(LogMessages(), (std::vector<std::string>{"INFO ceph zarvel start", "INFO change config of sdc succeed",
+                                                        "INFO rescan dev sdc return 0", "INFO sync device sdc return 0",
+                                                        "INFO ceph zarvel stop"}));
 }
 
 // An argument answers or is refused before a line, a command or a disk command.

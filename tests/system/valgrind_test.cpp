@@ -32,6 +32,7 @@ std::vector<std::string> OpenFds(pid_t pid)
         char target[512] = {};
         ssize_t n = readlink((dir + "/" + fd).c_str(), target, sizeof(target) - 1);
         std::string text(target, n > 0 ? static_cast<size_t>(n) : 0);
+        if (text.rfind("/proc/", 0) == 0) text = "/proc/PID" + text.substr(text.find('/', 6));  // its own pid
         fds.push_back(fd + " -> " + text.substr(0, text.find(":[")));
     }
     return fds;
