@@ -95,12 +95,6 @@ void FreeDeviceInfo(void);
 // released.
 int32_t UpdateDeviceInfo(void);
 
-// The directories the last refresh read on the way to the OSDs (each root,
-// cephadm cluster, Rook namespace and PVC directory, each OSD directory), as
-// absolute paths: what a watcher must watch to see the OSDs change.
-int32_t InventoryDirCount(void);
-const char *InventoryDir(int32_t index);
-
 // ---- the steps of a refresh --------------------------------------------
 // The growable lists one refresh builds.
 struct InventoryBuild {
@@ -110,10 +104,6 @@ struct InventoryBuild {
     int32_t rowNum, rowCap;
     char *names;
     int32_t nameNum, nameCap;
-    char *dirText;  // NUL-separated paths
-    size_t dirUsed, dirTextCap;
-    int32_t *dirAt;  // offset of each path in dirText
-    int32_t dirNum, dirCap;
     bool failed;  // out of memory
 };
 // Replaces the stored inventory by the complete build.
@@ -122,8 +112,6 @@ void InstallInventory(InventoryBuild *build);
 void DiscardInventory(InventoryBuild *build);
 // Grows a heap block of slots when it is full (doubling). False when out of memory.
 bool GrowSlots(void **block, int32_t *capacity, int32_t used, size_t slotSize);
-// Adds path to the directories read. False when out of memory.
-bool AddInventoryDir(InventoryBuild *build, const char *path);
 // The rows of every sd whole disk and the names of their partitions. False
 // when /sys/block cannot be read or memory runs out.
 bool ReadDiskRows(InventoryBuild *build);

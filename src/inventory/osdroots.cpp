@@ -65,11 +65,6 @@ static int OpenBelow(InventoryBuild *build, int dirFd, const ScanPath *path, con
         }
         return -1;
     }
-    if (!AddInventoryDir(build, path->text)) {
-        build->failed = true;
-        (void)close(fd);
-        return -1;
-    }
     return fd;
 }
 

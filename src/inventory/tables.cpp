@@ -9,9 +9,6 @@ InventoryRow *g_rows = nullptr;
 int32_t g_rowNum = 0;
 char *g_devList = nullptr;
 int32_t g_devNum = 0;
-static char *g_dirText = nullptr;
-static int32_t *g_dirAt = nullptr;
-static int32_t g_dirNum = 0;
 
 void InitDeviceInfo(void)
 {
@@ -21,9 +18,6 @@ void InitDeviceInfo(void)
     g_rowNum = 0;
     g_devList = nullptr;
     g_devNum = 0;
-    g_dirText = nullptr;
-    g_dirAt = nullptr;
-    g_dirNum = 0;
 }
 
 void FreeDeviceInfo(void)
@@ -31,8 +25,6 @@ void FreeDeviceInfo(void)
     free(g_osdList);
     free(g_rows);
     free(g_devList);
-    free(g_dirText);
-    free(g_dirAt);
     InitDeviceInfo();
     ForgetLabels();
 }
@@ -42,8 +34,6 @@ void DiscardInventory(InventoryBuild *build)
     free(build->osds);
     free(build->rows);
     free(build->names);
-    free(build->dirText);
-    free(build->dirAt);
 }
 
 void InstallInventory(InventoryBuild *build)
@@ -55,9 +45,6 @@ void InstallInventory(InventoryBuild *build)
     g_rowNum = build->rowNum;
     g_devList = build->nameNum > 0 ? build->names : nullptr;
     g_devNum = build->nameNum;
-    g_dirText = build->dirNum > 0 ? build->dirText : nullptr;
-    g_dirAt = build->dirNum > 0 ? build->dirAt : nullptr;
-    g_dirNum = build->dirNum;
     if (build->osdNum == 0) {
         free(build->osds);
     }
@@ -67,18 +54,4 @@ void InstallInventory(InventoryBuild *build)
     if (build->nameNum == 0) {
         free(build->names);
     }
-    if (build->dirNum == 0) {
-        free(build->dirText);
-        free(build->dirAt);
-    }
-}
-
-int32_t InventoryDirCount(void)
-{
-    return g_dirNum;
-}
-
-const char *InventoryDir(int32_t index)
-{
-    return index >= 0 && index < g_dirNum ? g_dirText + g_dirAt[index] : nullptr;
 }
