@@ -6,11 +6,14 @@
 // A drive file with "same=sdb" is a second path to the drive of sdb.
 // Reading a served node (a drive's, or any /dev/<name> with a file in media/)
 // returns the device's first bytes: media/<name>, zeros beyond (a blank disk).
+// With media/<name>.hang the device never answers: a read waits for good,
+// readahead is taken, and a RWF_NOWAIT read finds nothing cached, ever.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,8 +112,16 @@ std::string MediaOfNode(const char *path)
     return access((kMedia + (path + 5)).c_str(), F_OK) == 0 ? std::string(path + 5) : "";
 }
 
+bool Hangs(const std::string &name)
+{
+    return access((kMedia + name + ".hang").c_str(), F_OK) == 0;
+}
+
 ssize_t ReadMedia(const std::string &name, void *buf, size_t count, off_t offset)
 {
+    while (Hangs(name)) {
+        pause();
+    }
     std::string bytes = Slurp(kMedia + name);
     memset(buf, 0, count);
     if (static_cast<size_t>(offset) < bytes.size()) {
@@ -213,10 +224,22 @@ int HdioSetWcache(const std::string &disk, unsigned long value)
     return -1;
 }
 
-int Track(int fd, const char *path)
+// path as seen from dirfd: the sysfs reader writes "device/rescan" relative
+// to the device's directory.
+std::string FullPath(int dirfd, const char *path)
+{
+    if (path == nullptr || path[0] == '/' || dirfd == AT_FDCWD) {
+        return path != nullptr ? path : "";
+    }
+    char dir[4096];
+    ssize_t n = readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), dir, sizeof(dir) - 1);
+    return n > 0 ? std::string(dir, static_cast<size_t>(n)) + "/" + path : path;
+}
+
+int Track(int fd, int dirfd, const char *path)
 {
     if (fd >= 0) {
-        std::string disk = DiskOfRescan(path);
+        std::string disk = DiskOfRescan(FullPath(dirfd, path).c_str());
         if (!disk.empty()) {
             RescanFds()[fd] = disk;
         }
@@ -232,7 +255,7 @@ int OpenAt(int dirfd, const char *path, int flags, mode_t mode)
     std::string disk = DiskOfNode(path);
     std::string media = MediaOfNode(path);
     if (disk.empty() && media.empty()) {
-        return Track(realOpenAt(dirfd, path, flags, mode), path);
+        return Track(realOpenAt(dirfd, path, flags, mode), dirfd, path);
     }
     int fd = realOpenAt(dirfd, path, O_PATH | (flags & (O_CLOEXEC | O_NOFOLLOW)));
     if (fd >= 0) {
@@ -295,6 +318,31 @@ ssize_t pread(int fd, void *buf, size_t count, off_t offset)
 }
 
 ssize_t pread64(int fd, void *buf, size_t count, off_t offset) __attribute__((alias("pread")));
+
+ssize_t preadv2(int fd, const struct iovec *iov, int iovcnt, off_t offset, int flags)
+{
+    static auto realPreadv2 = Real<ssize_t (*)(int, const struct iovec *, int, off_t, int)>("preadv2");
+    auto it = MediaFds().find(fd);
+    if (it == MediaFds().end()) {
+        return realPreadv2(fd, iov, iovcnt, offset, flags);
+    }
+    if ((flags & RWF_NOWAIT) != 0 && Hangs(it->second)) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return iovcnt == 1 ? ReadMedia(it->second, iov[0].iov_base, iov[0].iov_len, offset) : (errno = EINVAL, -1);
+}
+
+ssize_t preadv64v2(int fd, const struct iovec *iov, int iovcnt, off_t offset, int flags)
+    __attribute__((alias("preadv2")));
+
+int posix_fadvise(int fd, off_t offset, off_t len, int advice)
+{
+    static auto realFadvise = Real<int (*)(int, off_t, off_t, int)>("posix_fadvise");
+    return MediaFds().count(fd) != 0 ? 0 : realFadvise(fd, offset, len, advice);
+}
+
+int posix_fadvise64(int fd, off_t offset, off_t len, int advice) __attribute__((alias("posix_fadvise")));
 
 ssize_t read(int fd, void *buf, size_t count)
 {
