@@ -16,6 +16,7 @@
 #include "bounded/bounded.h"
 #include "inventory/inventory.h"
 #include "log/log.h"
+#include "sysaccess/devhead.h"
 #include "sysaccess/sysaccess.h"
 
 constexpr int SYS_PATH_SIZE = 512;
@@ -205,24 +206,27 @@ constexpr int LABEL_UNREADABLE = 0;
 constexpr int LABEL_NONE = 1;
 constexpr int LABEL_FOUND = 2;
 
-// Reads the label of the device open at fd (closing it) into uuid (37
-// bytes); fd is -errno when the device could not be opened.
-static int ReadLabel(int fd, char *uuid, int *error)
+// Reads the label of block device dev, open at fd, into uuid (37 bytes); fd
+// (closed here) is -errno when the device could not be opened. The read goes
+// through ReadDeviceHead, so a device that cannot or does not answer costs
+// at most its deadline: EBUSY when sysfs shows it cannot answer, ETIMEDOUT
+// when it did not answer in time.
+static int ReadLabel(dev_t dev, int fd, char *uuid, int *error)
 {
-    char label[BLUESTORE_LABEL_SIZE];
-    (void)memset_s(label, sizeof(label), 0, sizeof(label));
+    uint8_t label[BLUESTORE_LABEL_SIZE];
     *error = 0;
     if (fd < 0) {
         *error = -fd;
         return LABEL_UNREADABLE;
     }
-    ssize_t got = pread(fd, label, sizeof(label), 0);
-    *error = got < 0 ? errno : 0;
     (void)close(fd);
-    if (got < 0) {
-        return LABEL_UNREADABLE;
+    int32_t headError = 0;
+    int32_t head = ReadDeviceHead(dev, label, sizeof(label), HEAD_DEADLINE_MS, &headError);
+    *error = head == HEAD_CANNOT_ANSWER ? EBUSY : head == HEAD_NO_ANSWER ? ETIMEDOUT : headError;
+    if (head != HEAD_OK) {
+        return head == HEAD_FAILED && headError == 0 ? LABEL_NONE : LABEL_UNREADABLE;
     }
-    if (got != BLUESTORE_LABEL_SIZE || memcmp(label, BLUESTORE_LABEL, LABEL_TEXT_LEN) != 0 ||
+    if (memcmp(label, BLUESTORE_LABEL, LABEL_TEXT_LEN) != 0 ||
         label[BLUESTORE_LABEL_SIZE - 1] != '\n') {
         return LABEL_NONE;
     }
@@ -273,7 +277,7 @@ static int32_t DbPlacement(const OsdRecord *osd, const DevStack *block)
     BuildStack(&db, dev);
     char uuid[FSID_SLOT];
     int error = 0;
-    bool foreign = ReadLabel(fd, uuid, &error) == LABEL_FOUND && memcmp(uuid, osd->fsid, FSID_SLOT - 1) != 0;
+    bool foreign = ReadLabel(dev, fd, uuid, &error) == LABEL_FOUND && memcmp(uuid, osd->fsid, FSID_SLOT - 1) != 0;
     if (!DisjointDisks(&db, block)) {
         return DB_SAME_DISK;
     }
@@ -303,7 +307,7 @@ void ResolveOsdIdentity(const OsdRecord *osd, OsdIdentity *identity)
     BuildStack(&identity->block, dev);
     char uuid[FSID_SLOT];
     int error = 0;
-    int label = ReadLabel(fd, uuid, &error);
+    int label = ReadLabel(dev, fd, uuid, &error);
     if (label == LABEL_UNREADABLE) {
         path[strlen(path) - strlen("/block")] = '\0';
         WriteLog(LOG_WARNING, "read label error:%s on %s return:%d\n", path, resolved, error);

@@ -217,6 +217,12 @@ void WriteLabel(const std::string &name, const std::string &fsid)
               "bluestore block device\n" + fsid + "\n" + std::string(4, '\0'));
 }
 
+void NeverAnswers(const std::string &name)
+{
+    MakeDirs(std::string(kSandboxDir) + "/media");
+    WriteFile(std::string(kSandboxDir) + "/media/" + name + ".hang", "");
+}
+
 void AddOsd(const Osd &osd)
 {
     std::string dir = osd.dir[0] == '/' ? osd.dir : std::string("/var/lib/ceph/osd/") + osd.dir;

@@ -49,6 +49,7 @@ struct InventoryFault {
     std::function<void()> make;
     bool sdcSwitched;
     bool quickDeadline = false;  // run the daemon whose commands have 2 s, not 30
+    const char *loggedOnce = "";  // a line the cycle must log exactly once
 };
 void PrintTo(const InventoryFault &f, std::ostream *os) { *os << f.name; }
 
@@ -102,6 +103,22 @@ const InventoryFault kFaults[] = {
     {"pvs_prints_endless_line", [] { Pvs("head -c 100000 /dev/zero | tr '\\0' 'x'"); }, true},
     // A held LVM lock: every pvs waits for ever, and a child of its own too.
     {"pvs_hangs_past_the_deadline", [] { Pvs("sleep 3600; echo never"); }, true, true},
+    // A device that never answers costs its own OSD only, and one line.
+    {"block_reads_never_finish", [] { Osd1("/dev/sdd", "/dev/sdz1"); NeverAnswers("sdd"); }, true, false,
+     "WARNING read label error:/var/lib/ceph/osd/ceph-1 on /dev/sdd return:110"},
+    {"block_on_suspended_mapping", [] {
+         AddLv("ceph-x", "osd-block-1", {"sdd"});
+         Osd1("/dev/ceph-x/osd-block-1", "/dev/sdz1");
+         WriteFile("/sys/block/dm-0/dm/suspended", "1\n");
+         NeverAnswers("dm-0");
+     }, true, false, "WARNING read label error:/var/lib/ceph/osd/ceph-1 on /dev/dm-0 return:16"},
+    {"block_on_multipath_without_running_path", [] {
+         AddMapper({"mpath-3600a", "/dev/mapper/mpatha", {"sdd"}});
+         Osd1("/dev/mapper/mpatha", "/dev/sdz1");
+         WriteFile("/sys/block/sdd/device/scsi_level", "7\n");
+         WriteFile("/sys/block/sdd/device/state", "transport-offline\n");
+         NeverAnswers("dm-0");
+     }, true, false, "WARNING read label error:/var/lib/ceph/osd/ceph-1 on /dev/dm-0 return:16"},
     // A name that would start a line of its own, with a terminal command.
     {"osd_name_forges_log_lines", [] {
          std::string dir = "x\n[2026-12-06 01:45:12][process(1)][INFO][change config of sdd succeed\x1b[2J";
@@ -139,6 +156,8 @@ TEST_P(FaultInventoryTest, OnlyTheTargetIsTouched)
     EXPECT_EQ(CatCalls(), 0);
     // Each line of the log is one whole entry without controls, and a line
     // that the README's grep takes for a deed names the disk that had one.
+    std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(GetParam().loggedOnce[0] == '\0' || std::count(log.begin(), log.end(), GetParam().loggedOnce) == 1);
     const std::regex entry(R"(\[[0-9 :-]+\]\[process\([0-9]+\)\]\[(INFO|WARNING|ERROR)\]\[[^\x00-\x1f\x7f]*\])");
     const std::regex deed(R"(^\[[^\]]*\]\[process\([0-9]+\)\]\[[A-Z]+\]\[(change config of|rescan dev|sync device) (sd[a-z]+))");
     for (const std::string &line : LogLines()) {

@@ -77,6 +77,7 @@ struct Scenario {
     Json::Kind osd;                    // STR when an OSD is expected
     std::string match, verdict, action;
     int exitBefore, exitAfter;
+    bool hangs = false;  // sdc never answers a read
 };
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
 
@@ -128,6 +129,9 @@ const Scenario kScenarios[] = {
     {.name = "unopenable_node", .rotational = 1, .writeCache = "write back", .type = "bluestore",
      .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
      .verdict = "no BlueStore label", .action = "none", .exitBefore = 0, .exitAfter = 0},
+    {.name = "reads_never_finish", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
+     .type = "bluestore", .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
+     .verdict = "no BlueStore label", .action = "none", .exitBefore = 0, .exitAfter = 0, .hangs = true},
     {.name = "unknown_object_store", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
      .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
      .verdict = "object store unknown", .action = "none", .exitBefore = 0, .exitAfter = 0},
@@ -142,6 +146,7 @@ protected:
         AddDisk({"sdc", s.partitions, s.rotational, s.writeCache, s.drive});
         AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});
         AddPvs(s.pvs);
+        if (s.hangs) NeverAnswers("sdc");
         if (!s.pvs.empty()) {
             AddLvNode(s.block, s.pvs);
             AddLvNode(s.blockDb, s.pvs);
