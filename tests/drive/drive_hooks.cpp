@@ -6,8 +6,7 @@
 // A drive file with "same=sdb" is a second path to the drive of sdb.
 // Reading a served node (a drive's, or any /dev/<name> with a file in media/)
 // returns the device's first bytes: media/<name>, zeros beyond (a blank disk).
-// With media/<name>.hang the device never answers: a read waits for good,
-// readahead is taken, and a RWF_NOWAIT read finds nothing cached, ever.
+// With media/<name>.hang it never answers: a read waits, RWF_NOWAIT gets EAGAIN.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/hdreg.h>
@@ -112,10 +111,7 @@ std::string MediaOfNode(const char *path)
     return access((kMedia + (path + 5)).c_str(), F_OK) == 0 ? std::string(path + 5) : "";
 }
 
-bool Hangs(const std::string &name)
-{
-    return access((kMedia + name + ".hang").c_str(), F_OK) == 0;
-}
+bool Hangs(const std::string &name) { return access((kMedia + name + ".hang").c_str(), F_OK) == 0; }
 
 ssize_t ReadMedia(const std::string &name, void *buf, size_t count, off_t offset)
 {
@@ -224,16 +220,13 @@ int HdioSetWcache(const std::string &disk, unsigned long value)
     return -1;
 }
 
-// path as seen from dirfd: the sysfs reader writes "device/rescan" relative
-// to the device's directory.
+// The sysfs reader opens "device/rescan" relative to the device's directory.
 std::string FullPath(int dirfd, const char *path)
 {
-    if (path == nullptr || path[0] == '/' || dirfd == AT_FDCWD) {
-        return path != nullptr ? path : "";
-    }
-    char dir[4096];
-    ssize_t n = readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), dir, sizeof(dir) - 1);
-    return n > 0 ? std::string(dir, static_cast<size_t>(n)) + "/" + path : path;
+    char dir[4096] = {};
+    bool relative = path != nullptr && path[0] != '/' && dirfd != AT_FDCWD &&
+                    readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), dir, sizeof(dir) - 1) > 0;
+    return relative ? std::string(dir) + "/" + path : path != nullptr ? path : "";
 }
 
 int Track(int fd, int dirfd, const char *path)
@@ -323,26 +316,18 @@ ssize_t preadv2(int fd, const struct iovec *iov, int iovcnt, off_t offset, int f
 {
     static auto realPreadv2 = Real<ssize_t (*)(int, const struct iovec *, int, off_t, int)>("preadv2");
     auto it = MediaFds().find(fd);
-    if (it == MediaFds().end()) {
+    if (it == MediaFds().end() || iovcnt != 1) {
         return realPreadv2(fd, iov, iovcnt, offset, flags);
     }
-    if ((flags & RWF_NOWAIT) != 0 && Hangs(it->second)) {
-        errno = EAGAIN;
-        return -1;
-    }
-    return iovcnt == 1 ? ReadMedia(it->second, iov[0].iov_base, iov[0].iov_len, offset) : (errno = EINVAL, -1);
+    errno = EAGAIN;
+    return (flags & RWF_NOWAIT) != 0 && Hangs(it->second) ? -1 : ReadMedia(it->second, iov[0].iov_base, iov[0].iov_len, offset);
 }
-
-ssize_t preadv64v2(int fd, const struct iovec *iov, int iovcnt, off_t offset, int flags)
-    __attribute__((alias("preadv2")));
 
 int posix_fadvise(int fd, off_t offset, off_t len, int advice)
 {
     static auto realFadvise = Real<int (*)(int, off_t, off_t, int)>("posix_fadvise");
     return MediaFds().count(fd) != 0 ? 0 : realFadvise(fd, offset, len, advice);
 }
-
-int posix_fadvise64(int fd, off_t offset, off_t len, int advice) __attribute__((alias("posix_fadvise")));
 
 ssize_t read(int fd, void *buf, size_t count)
 {

@@ -219,7 +219,6 @@ void WriteLabel(const std::string &name, const std::string &fsid)
 
 void NeverAnswers(const std::string &name)
 {
-    MakeDirs(std::string(kSandboxDir) + "/media");
     WriteFile(std::string(kSandboxDir) + "/media/" + name + ".hang", "");
 }
 

@@ -107,14 +107,12 @@ const InventoryFault kFaults[] = {
     {"block_reads_never_finish", [] { Osd1("/dev/sdd", "/dev/sdz1"); NeverAnswers("sdd"); }, true, false,
      "WARNING read label error:/var/lib/ceph/osd/ceph-1 on /dev/sdd return:110"},
     {"block_on_suspended_mapping", [] {
-         AddLv("ceph-x", "osd-block-1", {"sdd"});
-         Osd1("/dev/ceph-x/osd-block-1", "/dev/sdz1");
+         Osd1("/dev/" + AddLv("ceph-x", "osd-block-1", {"sdd"}), "/dev/sdz1");
          WriteFile("/sys/block/dm-0/dm/suspended", "1\n");
          NeverAnswers("dm-0");
      }, true, false, "WARNING read label error:/var/lib/ceph/osd/ceph-1 on /dev/dm-0 return:16"},
     {"block_on_multipath_without_running_path", [] {
-         AddMapper({"mpath-3600a", "/dev/mapper/mpatha", {"sdd"}});
-         Osd1("/dev/mapper/mpatha", "/dev/sdz1");
+         Osd1("/dev/" + AddMapper({"mpath-3600a", "/dev/mapper/mpatha", {"sdd"}}), "/dev/sdz1");
          WriteFile("/sys/block/sdd/device/scsi_level", "7\n");
          WriteFile("/sys/block/sdd/device/state", "transport-offline\n");
          NeverAnswers("dm-0");

@@ -146,7 +146,6 @@ protected:
         AddDisk({"sdc", s.partitions, s.rotational, s.writeCache, s.drive});
         AddDisk({"sdf", {"sdf1", "sdf2", "sdf3"}, 0, "write back", "personality=sata"});
         AddPvs(s.pvs);
-        if (s.hangs) NeverAnswers("sdc");
         if (!s.pvs.empty()) {
             AddLvNode(s.block, s.pvs);
             AddLvNode(s.blockDb, s.pvs);
@@ -154,6 +153,7 @@ protected:
         // A node without a drive cannot be read: there is no label on it to see.
         if (!s.block.empty()) AddOsd({"ceph-0", FSID[0], s.type, s.block, s.blockDb, false, !s.drive.empty()});
         else if (s.type != "-") MakeDirs("/var/lib/ceph/osd");
+        if (s.hangs) NeverAnswers("sdc");
     }
 };
 
