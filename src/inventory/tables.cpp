@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "inventory/inventory.h"
+#include "sysaccess/devhead.h"
 
 char *g_fsidList = nullptr;
 int32_t g_fsidNum = 0;
@@ -26,6 +27,7 @@ void InitDeviceInfo(void)
 
 void FreeDeviceInfo(void)
 {
+    CloseHeadRing();
     if (g_fsidList != nullptr) {
         free(g_fsidList);
         g_fsidList = nullptr;

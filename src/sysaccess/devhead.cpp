@@ -1,25 +1,24 @@
-// The first bytes of a block device without ever waiting on the device.
-// The read is started as page-cache readahead and then only polled with
-// RWF_NOWAIT, which fails with EAGAIN while the bytes are not cached: the
-// process never sleeps on the device's I/O, so a read that never finishes
-// is abandoned at the deadline and leaves nothing that could hold up a later
-// read, a signal or the process's exit. (A direct read, through AIO or not,
-// would leave a request that exit has to wait for.)
+// The first bytes of a block device without ever waiting on the device:
+// one O_DIRECT read through the head ring (headring.h), looked for every few
+// milliseconds until it ends or the deadline passes. A buffered read would
+// leave a locked page-cache page behind, and the close of the device's last
+// opener waits for such a page without end (it truncates the cache); an
+// O_DIRECT read touches no cache, and its request keeps its own reference
+// to the file, so no close and no exit of this process waits for it.
 #include "sysaccess/devhead.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
 
 #include "bounded/bounded.h"
+#include "sysaccess/headring.h"
 #include "sysaccess/sysfs.h"
 
-constexpr uint32_t HEAD_MAX = 4096;
-constexpr long POLL_NS = 2000000;  // 2 ms between two looks into the cache
+constexpr long POLL_NS = 2000000;  // 2 ms between two looks at the ring
 constexpr int64_t SECTOR = 512;    // the unit of a block device's size attribute
 
 static int64_t NowMs(void)
@@ -29,8 +28,9 @@ static int64_t NowMs(void)
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// The kernel's node of the device open in sd, opened without following a
-// link and checked to be that very device. -1 with *error set otherwise.
+// The kernel's node of the device open in sd, opened for O_DIRECT without
+// following a link and checked to be that very device. -1 with *error set
+// otherwise.
 static int OpenKernelNode(const SysfsDev *sd, int32_t *error)
 {
     char name[SYSFS_NAME_SIZE];
@@ -40,13 +40,17 @@ static int OpenKernelNode(const SysfsDev *sd, int32_t *error)
         *error = ENODEV;
         return -1;
     }
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_DIRECT | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         *error = errno;
         return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != sd->dev) {
+    // O_NONBLOCK only for the open: a read on a device that cannot take it
+    // without waiting would end in EAGAIN instead of being queued.
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != sd->dev || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         (void)close(fd);
         *error = ENODEV;
         return -1;
@@ -54,29 +58,28 @@ static int OpenKernelNode(const SysfsDev *sd, int32_t *error)
     return fd;
 }
 
-// Polls the page cache for the first len bytes until they are there, the
-// device reports an error, or deadlineMs pass.
-static int32_t PollHead(int fd, uint8_t *buf, uint32_t len, int32_t deadlineMs, int32_t *error)
+// Waits for the slot's read until deadlineMs pass, without ever sleeping
+// in the kernel on the device.
+static int32_t AwaitHead(int32_t slot, uint8_t *buf, uint32_t len, int32_t deadlineMs, int32_t *error)
 {
     int64_t end = NowMs() + deadlineMs;
-    struct iovec iov = {buf, len};
-    for (;;) {
-        ssize_t got = preadv2(fd, &iov, 1, 0, RWF_NOWAIT);
-        if (got == static_cast<ssize_t>(len)) {
-            return HEAD_OK;
-        }
-        if (got < 0 && errno != EAGAIN && errno != EINTR) {
-            *error = errno;
-            return HEAD_FAILED;
-        }
-        // A short count is a part of the bytes already cached; the size
-        // check has ruled out a device that is shorter than len.
+    int32_t result = 0;
+    while (!HeadReadEnded(slot, &result)) {
         if (NowMs() >= end) {
             return HEAD_NO_ANSWER;
         }
         struct timespec pause = {0, POLL_NS};
         (void)nanosleep(&pause, nullptr);
     }
+    if (result < 0) {
+        *error = -result;
+        return HEAD_FAILED;
+    }
+    if (static_cast<uint32_t>(result) < len) {
+        return HEAD_FAILED;
+    }
+    (void)memcpy_s(buf, len, HeadSlotData(slot), len);
+    return HEAD_OK;
 }
 
 static int32_t ReadOpenDevice(const SysfsDev *sd, uint8_t *buf, uint32_t len, int32_t deadlineMs, int32_t *error)
@@ -89,21 +92,25 @@ static int32_t ReadOpenDevice(const SysfsDev *sd, uint8_t *buf, uint32_t len, in
     if (fd < 0) {
         return HEAD_FAILED;
     }
-    // Readahead only queues the read; whether it ever ends, nothing here
-    // waits for it.
-    (void)posix_fadvise(fd, 0, len, POSIX_FADV_WILLNEED);
-    int32_t rc = PollHead(fd, buf, len, deadlineMs, error);
-    // The cached bytes are dropped, so the next cycle reads the device again
-    // and never a label that has since been rewritten past the cache.
-    (void)posix_fadvise(fd, 0, len, POSIX_FADV_DONTNEED);
+    int32_t slot = TakeHeadSlot(sd->dev);
+    int32_t started = slot < 0 ? 0 : StartHeadRead(slot, fd);
     (void)close(fd);
+    if (slot < 0) {
+        return HEAD_NO_ANSWER;  // its last read has not ended, or too many have not
+    }
+    if (started != 0) {
+        *error = -started;
+        return HEAD_FAILED;
+    }
+    int32_t rc = AwaitHead(slot, buf, len, deadlineMs, error);
+    DropHeadSlot(slot);
     return rc;
 }
 
 int32_t ReadDeviceHead(dev_t dev, uint8_t *buf, uint32_t len, int32_t deadlineMs, int32_t *error)
 {
     *error = 0;
-    if (buf == nullptr || len == 0 || len > HEAD_MAX) {
+    if (buf == nullptr || len == 0 || len > HEAD_BLOCK) {
         *error = EINVAL;
         return HEAD_FAILED;
     }

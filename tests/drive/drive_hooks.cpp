@@ -6,13 +6,15 @@
 // A drive file with "same=sdb" is a second path to the drive of sdb.
 // Reading a served node (a drive's, or any /dev/<name> with a file in media/)
 // returns the device's first bytes: media/<name>, zeros beyond (a blank disk).
-// With media/<name>.hang it never answers: a read waits, RWF_NOWAIT gets EAGAIN.
+// Opened O_DIRECT, a served node is its media file (or /dev/zero) for real,
+// so that io_uring reads it; with media/<name>.hang it is a FIFO that never
+// gives a byte, and a plain read of it waits for good.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
-#include <sys/uio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +44,7 @@ F Real(const char *name)
 std::map<int, std::string> &DiskFds() { static std::map<int, std::string> m; return m; }
 std::map<int, std::string> &RescanFds() { static std::map<int, std::string> m; return m; }
 std::map<int, std::string> &MediaFds() { static std::map<int, std::string> m; return m; }
+std::map<int, std::string> &DirectFds() { static std::map<int, std::string> m; return m; }
 unsigned g_lastTimeout = 0;
 
 std::string Slurp(const std::string &path)
@@ -250,6 +253,12 @@ int OpenAt(int dirfd, const char *path, int flags, mode_t mode)
     if (disk.empty() && media.empty()) {
         return Track(realOpenAt(dirfd, path, flags, mode), dirfd, path);
     }
+    if ((flags & O_DIRECT) != 0) {
+        std::string served = Hangs(path + 5) ? kMedia + (path + 5) + ".fifo" : media.empty() ? "/dev/zero" : kMedia + media;
+        (void)mkfifo(served.c_str(), 0600);  // fails, and so does nothing, but for the FIFO
+        int fd = realOpenAt(AT_FDCWD, served.c_str(), O_RDWR | O_CLOEXEC);
+        return fd < 0 ? fd : (DirectFds()[fd] = path, fd);
+    }
     int fd = realOpenAt(dirfd, path, O_PATH | (flags & (O_CLOEXEC | O_NOFOLLOW)));
     if (fd >= 0) {
         if (!disk.empty()) {
@@ -300,6 +309,7 @@ int close(int fd)
     DiskFds().erase(fd);
     RescanFds().erase(fd);
     MediaFds().erase(fd);
+    DirectFds().erase(fd);
     return realClose(fd);
 }
 
@@ -312,21 +322,11 @@ ssize_t pread(int fd, void *buf, size_t count, off_t offset)
 
 ssize_t pread64(int fd, void *buf, size_t count, off_t offset) __attribute__((alias("pread")));
 
-ssize_t preadv2(int fd, const struct iovec *iov, int iovcnt, off_t offset, int flags)
+int fstat(int fd, struct stat *st)
 {
-    static auto realPreadv2 = Real<ssize_t (*)(int, const struct iovec *, int, off_t, int)>("preadv2");
-    auto it = MediaFds().find(fd);
-    if (it == MediaFds().end() || iovcnt != 1) {
-        return realPreadv2(fd, iov, iovcnt, offset, flags);
-    }
-    errno = EAGAIN;
-    return (flags & RWF_NOWAIT) != 0 && Hangs(it->second) ? -1 : ReadMedia(it->second, iov[0].iov_base, iov[0].iov_len, offset);
-}
-
-int posix_fadvise(int fd, off_t offset, off_t len, int advice)
-{
-    static auto realFadvise = Real<int (*)(int, off_t, off_t, int)>("posix_fadvise");
-    return MediaFds().count(fd) != 0 ? 0 : realFadvise(fd, offset, len, advice);
+    static auto realFstat = Real<int (*)(int, struct stat *)>("fstat");
+    auto it = DirectFds().find(fd);
+    return it == DirectFds().end() ? realFstat(fd, st) : stat(it->second.c_str(), st);
 }
 
 ssize_t read(int fd, void *buf, size_t count)
