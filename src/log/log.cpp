@@ -15,7 +15,7 @@
 
 constexpr size_t LOG_LINE_SIZE = 1024;
 // An escape takes four bytes for one: room for a whole line of 1023
-// characters escaped, so that escaping never cuts a line.
+// characters escaped and its "]\n", so that escaping never cuts a line.
 constexpr size_t LOG_ESCAPED_SIZE = 4 * LOG_LINE_SIZE;
 
 static int g_logSink = LOG_SINK_FILE;
@@ -116,30 +116,41 @@ static int OpenLogFile(void)
     return OpenCurrentLog(&size);
 }
 
-// Writes the line and its "]\n" under the lock. The flush happens inside the
-// lock so that the bytes reach the file before another writer's, and so that
-// a full disk is noticed here rather than lost at fclose.
+static ssize_t WriteAll(int fd, const char *text, size_t len)
+{
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = write(fd, text + done, len - done);
+        if (n <= 0) {
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Writes the whole line, "]\n" included, under the lock, or nothing: a write
+// that the file system cuts short (full, over quota) is taken back to the
+// size found under the lock, so that no entry ever sticks to a fragment and
+// the next one starts a line of its own. No stdio buffer either, which would
+// try the rest of the line again at close.
 static void AppendLine(int fd, const char *line)
 {
-    FILE *fp = fdopen(fd, "a");
-    if (fp == nullptr) {
-        (void)close(fd);
-        Notice("Open log file failed ");
-        return;
-    }
-    size_t expected = strlen(line) + 2;
+    size_t expected = strlen(line);
     flock(fd, LOCK_EX);
-    int written = fprintf(fp, "%s]\n", line);
-    if (fflush(fp) != 0) {
-        written = -1;
-    }
-    if (written < 0 || static_cast<size_t>(written) < expected) {
+    struct stat before;
+    bool sized = fstat(fd, &before) == 0;
+    ssize_t written = WriteAll(fd, line, expected);
+    if (written < 0) {
+        if (sized) {
+            (void)ftruncate(fd, before.st_size);
+        }
         // "writed": operators grep this text as it stands; do not correct it.
-        printf("The Disk space is full, writed %d of %zu \n", written, expected);
+        printf("The Disk space is full, writed %d of %d \n", static_cast<int>(written), static_cast<int>(expected));
         fflush(stdout);
     }
     flock(fd, LOCK_UN);
-    fclose(fp);
+    (void)close(fd);
 }
 
 // The header as it is, the message escaped (EscapeText): whatever a name
@@ -186,8 +197,10 @@ void WriteLog(int level, const char *fmt, ...)
     char escaped[LOG_ESCAPED_SIZE];
     (void)memset_s(escaped, sizeof(escaped), 0, sizeof(escaped));
     EscapeMessage(line, len, escaped, sizeof(escaped));
+    size_t used = strlen(escaped);
+    (void)snprintf_s(escaped + used, sizeof(escaped) - used, sizeof(escaped) - used - 1, "]\n");
     if (g_logSink == LOG_SINK_STDERR) {
-        fprintf(stderr, "%s]\n", escaped);
+        fputs(escaped, stderr);
         return;
     }
     int fd = OpenLogFile();

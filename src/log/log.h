@@ -33,11 +33,21 @@ void SetLogSink(int sink);
 // well-formed UTF-8 character starts there, 0 at the NUL or a byte that
 // does not begin one (overlong forms and surrogates included).
 size_t Utf8CharLen(const char *text);
-// The same, but 0 for a C0 or C1 control and DEL too.
+// The same, but 0 for a character that no output writes raw: the C0 and C1
+// controls, DEL, the line and paragraph separators U+2028 and U+2029, and
+// the bidi controls (U+061C, U+200E, U+200F, U+202A..U+202E, U+2066..U+2069).
 size_t PrintableCharLen(const char *text);
 
-// text into out (outSize bytes, always terminated), each byte that
-// PrintableCharLen refuses, and the backslash, written as "\xNN" (two
-// lowercase hex digits): one line of valid UTF-8 that shows every byte.
-// 0, or 1 when it did not fit and out was cut before a character.
+// text into out (outSize bytes, always terminated), escaped for one kind of
+// output; each gives one line of valid UTF-8 in which no refused character
+// stands raw. 0, or 1 when it did not fit and out was cut before a character.
+// The log and the report's table: each byte that PrintableCharLen refuses,
+// and the backslash, as "\xNN" (two lowercase hex digits).
 int EscapeText(const char *text, char *out, size_t outSize);
+// The inside of a JSON string: quote and backslash escaped, a refused
+// character as "\uXXXX" of its code point, a byte that begins none as
+// "\u00XX" of its value.
+int EscapeJson(const char *text, char *out, size_t outSize);
+// A Prometheus label value: quote escaped, and what EscapeText writes as
+// "\xNN" written "\\xNN", so that the value reads as the log's text.
+int EscapeLabel(const char *text, char *out, size_t outSize);

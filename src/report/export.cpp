@@ -2,6 +2,7 @@
 // format so that a fleet can alert on a data disk whose cache is still on.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "bounded/bounded.h"
 #include "log/log.h"
@@ -15,9 +16,7 @@ struct Escaped {
     char text[ESCAPED_SIZE];
 };
 
-// A JSON string with its quotes; "null" for a missing value. JSON must be
-// UTF-8: a byte that begins no well-formed character becomes "\u00XX" of
-// its value, as do the controls that JSON forbids raw, and DEL.
+// A JSON string with its quotes (EscapeJson); "null" for a missing value.
 static void JsonString(const char *value, Escaped *out)
 {
     (void)memset_s(out->text, sizeof(out->text), 0, sizeof(out->text));
@@ -25,53 +24,17 @@ static void JsonString(const char *value, Escaped *out)
         (void)snprintf_s(out->text, sizeof(out->text), sizeof(out->text) - 1, "null");
         return;
     }
-    size_t used = 0;
-    out->text[used++] = '"';
-    for (const char *c = value; *c != '\0' && used + 8 < sizeof(out->text);) {
-        unsigned char byte = static_cast<unsigned char>(*c);
-        size_t len = Utf8CharLen(c);
-        if (byte == '"' || byte == '\\') {
-            out->text[used++] = '\\';
-            out->text[used++] = *c++;
-        } else if (len == 0 || byte < 0x20 || byte == 0x7f) {
-            (void)snprintf_s(out->text + used, sizeof(out->text) - used, 6, "\\u%04x", byte);
-            used += 6;
-            ++c;
-        } else {
-            (void)memcpy_s(out->text + used, sizeof(out->text) - used, c, len);
-            used += len;
-            c += len;
-        }
-    }
-    out->text[used] = '"';
+    out->text[0] = '"';
+    (void)EscapeJson(value, out->text + 1, sizeof(out->text) - 2);
+    out->text[strlen(out->text)] = '"';
 }
 
-// A label value of the exposition format: backslash, quote and line feed
-// escaped, the only escapes it has. It must be UTF-8 too: a byte that
-// begins no well-formed character becomes U+FFFD.
+// A label value of the exposition format (EscapeLabel): it reads as the
+// log and the table show the name.
 static void LabelValue(const char *value, Escaped *out)
 {
     (void)memset_s(out->text, sizeof(out->text), 0, sizeof(out->text));
-    size_t used = 0;
-    for (const char *c = value; *c != '\0' && used + 4 < sizeof(out->text);) {
-        size_t len = Utf8CharLen(c);
-        if (*c == '\\' || *c == '"') {
-            out->text[used++] = '\\';
-            out->text[used++] = *c++;
-        } else if (*c == '\n') {
-            out->text[used++] = '\\';
-            out->text[used++] = 'n';
-            ++c;
-        } else if (len == 0) {
-            (void)memcpy_s(out->text + used, sizeof(out->text) - used, "\xef\xbf\xbd", 3);
-            used += 3;
-            ++c;
-        } else {
-            (void)memcpy_s(out->text + used, sizeof(out->text) - used, c, len);
-            used += len;
-            c += len;
-        }
-    }
+    (void)EscapeLabel(value, out->text, sizeof(out->text));
 }
 
 static const char *JsonAction(int action)
@@ -200,5 +163,13 @@ int32_t PrintPrometheus(const Report *report)
         }
         ++gauge;
     }
-    return PrintDiskInfo(report);
+    if (PrintDiskInfo(report) != 0) {
+        return 1;
+    }
+    // The time of this run: the last values stay in the collector's file when
+    // a run fails or stops coming, and survive a reboot, so an alert needs
+    // to see their age.
+    const char *stamp = "ceph_zarvel_report_timestamp_seconds";
+    return EmitText("# HELP %s When ceph-zarvel-report wrote these values (Unix time).\n# TYPE %s gauge\n%s %lld\n",
+                    stamp, stamp, stamp, static_cast<long long>(time(nullptr)));
 }

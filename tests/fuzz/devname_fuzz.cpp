@@ -3,12 +3,13 @@
 // fits is accepted, an accepted name looks like a disk name and is copied
 // exactly, a refused one leaves the buffer as it was; the cut keeps a prefix
 // that ends in a letter and drops only digits.
-// And EscapeText, with which such names reach the log: always valid UTF-8
-// without controls inside its buffer, and read back ("\xNN" to its byte) the
-// name, or a cut of it.
+// And the escaping with which such names reach each output (below).
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "fuzz_input.h"
@@ -67,7 +68,11 @@ bool HasControl(const std::string &text)
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         bool c1 = c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xa0;
-        if (c < 0x20 || c == 0x7f || c1) {
+        bool unicode = false;  // the line and paragraph separators, the bidi controls
+        for (const char *seq : {"\u061c", "\u200e", "\u200f", "\u2028", "\u2029", "\u202a", "\u202b", "\u202c",
+                                "\u202d", "\u202e", "\u2066", "\u2067", "\u2068", "\u2069"})
+            unicode |= text.compare(i, strlen(seq), seq) == 0;
+        if (c < 0x20 || c == 0x7f || c1 || unicode) {
             return true;
         }
     }
@@ -80,21 +85,30 @@ bool HasControl(const std::string &text)
     abort();
 }
 
-// EscapeText into a buffer of any size: valid UTF-8 without controls,
-// never past the buffer, and read back to the name or a cut of it.
+// Each sink's escaping (the log's and the table's, JSON's, a label's) into a buffer of any size: valid
+// UTF-8 without controls, never past the buffer; the log's reads back to the name (or a cut), a label as the log.
 void CheckEscape(FuzzInput *in, const std::string &name)
 {
+    static const char *const kSinks[] = {"EscapeText", "EscapeJson", "EscapeLabel"};
     size_t escSize = in->Below(200);
-    char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
-    memset(esc, 0x7e, escSize + 1);
-    int wasCut = EscapeText(name.c_str(), esc, escSize);
-    std::string shown(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
-    std::string back = Unescaped(shown);
-    if ((escSize > 0 && shown.size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown) || HasControl(shown) ||
-        (wasCut == 0 ? back != name : name.compare(0, back.size(), back) != 0)) {
-        Fail("EscapeText", name);
+    std::string shown[3];
+    int wasCut[3];
+    for (int sink = 0; sink < 3; ++sink) {
+        char *esc = static_cast<char *>(malloc(escSize + 1));  // exact size, as above
+        memset(esc, 0x7e, escSize + 1);
+        wasCut[sink] = (sink == 0 ? EscapeText : sink == 1 ? EscapeJson : EscapeLabel)(name.c_str(), esc, escSize);
+        shown[sink].assign(esc, escSize > 0 ? strnlen(esc, escSize) : 0);
+        if ((escSize > 0 && shown[sink].size() == escSize) || esc[escSize] != 0x7e || !sandbox::ValidUtf8(shown[sink]) ||
+            HasControl(shown[sink])) {
+            Fail(kSinks[sink], name);
+        }
+        free(esc);
     }
-    free(esc);
+    std::string back = Unescaped(shown[0]), label = std::regex_replace(shown[2], std::regex(R"(\\(.))"), "$1");
+    if ((wasCut[0] == 0 ? back != name : name.compare(0, back.size(), back) != 0) ||
+        (wasCut[2] == 0 ? label != shown[0] : shown[0].compare(0, label.size(), label) != 0)) {
+        Fail("read back", name);
+    }
 }
 
 }  // namespace
@@ -104,7 +118,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     if (!sandbox::EnterSandbox()) {
         fprintf(stderr, "devname_fuzz needs root and a private mount namespace\n");
-        exit(1);
+        exit(geteuid() != 0 ? sandbox::kSkipStatus : 1);
     }
     return 0;
 }

@@ -20,6 +20,7 @@ constexpr const char *kBinDir = "/var/lib/zarvel-sandbox/bin";
 constexpr const char *kPath = "/var/lib/zarvel-sandbox/bin:/usr/bin:/bin";
 
 bool EnterSandbox();
+constexpr int kSkipStatus = 77;  // exit status of a skipped test program (ctest's SKIP_RETURN_CODE)
 // Fresh, empty trees over the sandboxed paths; /dev gets null, zero, urandom.
 void Reset();
 

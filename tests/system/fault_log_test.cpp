@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <regex>
 
 #include "fault.h"
 
@@ -23,10 +24,18 @@ void PrintTo(const LogFault &f, std::ostream *os) { *os << f.name; }
 
 constexpr const char *kLog = "/var/log/ceph-zarvel.log";
 
-void FillDisk()
+std::string Entries(size_t bytes)  // whole log entries, at least bytes of them
 {
-    // A small file system of its own, filled up but for a few bytes.
+    std::string entry = "[2026-12-07 00:00:00][process(1)][INFO][" + std::string(60, 'x') + "]\n", log;
+    while (log.size() < bytes) log += entry;
+    return log;
+}
+
+void FillDisk(size_t logBytes)
+{
+    // A small file system of its own, filled up but for a few bytes: the next line may fit in part.
     ASSERT_EQ(mount("full", "/var/log", "tmpfs", MS_NOSUID, "size=16k"), 0);
+    WriteFile(kLog, Entries(logBytes), 0644);
     WriteFile("/var/log/filler", std::string(12 * 1024, 'x'));
     std::string more(512, 'y');
     for (int i = 0; i < 16; ++i) {
@@ -35,7 +44,13 @@ void FillDisk()
         }
         close(fd);
     }
-    WriteFile(kLog, "", 0644);
+}
+
+// Every line is one whole entry (no message here holds a "["), found by its start.
+void ExpectWholeEntries()
+{
+    static const std::regex entry(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]\[process\(\d+\)\]\[[A-Z]+\]\[[^[]*\])");
+    for (const std::string &line : LogLines()) EXPECT_TRUE(std::regex_match(line, entry)) << "a torn line: " << line;
 }
 
 void ReadOnlyLog()
@@ -46,7 +61,8 @@ void ReadOnlyLog()
 const LogFault kFaults[] = {
     {"read_only_directory", ReadOnlyLog, "Open log file failed ", false},
     {"notices_to_a_pipe_without_reader", ReadOnlyLog, "", false, true},
-    {"file_system_full", FillDisk, "The Disk space is full, writed", false},
+    {"file_system_full", [] { FillDisk(0); }, "The Disk space is full, writed", false},
+    {"file_system_full_in_the_middle_of_a_line", [] { FillDisk(3990); }, "The Disk space is full, writed", false},
     {"log_is_a_directory", [] { MakeDirs(kLog); }, "Open log file failed ", false},
     {"log_is_a_symlink_loop", [] { ASSERT_EQ(symlink(kLog, kLog), 0); }, "Open log file failed ", false},
     {"log_is_a_dangling_symlink", [] { ASSERT_EQ(symlink("/var/log/gone/x.log", kLog), 0); },
@@ -59,7 +75,7 @@ const LogFault kFaults[] = {
     {"log_is_a_fifo", [] { ASSERT_EQ(mkfifo(kLog, 0600), 0); }, "Open log file failed ", false},
     // The rotation cannot clear the way: the lines go to the current file.
     {"old_log_is_a_directory", [] {
-         WriteFile(kLog, std::string(4193281, 'x'));
+         WriteFile(kLog, Entries(4193281));
          MakeDirs(std::string(kLog) + ".old/keep");
      }, "Open log file failed ", true},
 };
@@ -79,6 +95,7 @@ TEST_P(FaultLogTest, DaemonKeepsWorking)
     EXPECT_NE(run.exit.out.find(GetParam().notice), std::string::npos) << run.exit.out;
     std::vector<std::string> log = LogMessages();
     EXPECT_EQ(!log.empty() && log.back() == "INFO ceph zarvel stop", GetParam().fileHasStop);
+    ExpectWholeEntries();
 }
 INSTANTIATE_TEST_SUITE_P(Log, FaultLogTest, ::testing::ValuesIn(kFaults),
                          [](const auto &info) { return std::string(info.param.name); });
@@ -89,18 +106,14 @@ TEST_F(SandboxTest, LogRecoversAfterTheDiskFreesUp)
 {
     fault::AddTarget("sdc", "personality=sata");
     AddPvs({});
-    FillDisk();
+    FillDisk(3990);
     fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
-    for (int i = 0; i < 16; ++i) {
-        unlink(("/var/log/filler" + std::to_string(i)).c_str());
-    }
+    unlink("/var/log/filler");
     fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
     std::vector<std::string> log = LogMessages();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(), "INFO ceph zarvel stop");
-    for (const std::string &line : LogLines()) {
-        EXPECT_EQ(line.back(), ']') << "a torn line: " << line;
-    }
+    ExpectWholeEntries();
 }
 
 }  // namespace

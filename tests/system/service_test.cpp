@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "fault.h"
 #include "sandbox.h"
 
 using namespace sandbox;
@@ -96,6 +97,26 @@ TEST_F(ServiceTest, OnlySigtermStopsInOrder)
         EXPECT_EQ(result.exited, c.exited);
         EXPECT_EQ(result.exited ? result.status : result.signal, c.exited ? 0 : c.sig);
         EXPECT_EQ(LogMessages(), c.log);
+    }
+}
+
+// An argument answers or is refused before a line, a command or a disk command.
+TEST_F(ServiceTest, ArgumentsAnswerOrRefuseAndTouchNothing)
+{
+    const std::vector<std::string> cases[] = {{"--help"}, {"--version"}, {"--foreground"}, {"--help", "--version"}};
+    const std::string answers[] = {"usage: ceph-zarvel", "ceph-zarvel 0.1.0\n", "", ""};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].back());
+        Reset();
+        fault::AddTarget("sdc", "personality=sata");
+        std::vector<std::string> argv = {DaemonPath()};
+        argv.insert(argv.end(), cases[i].begin(), cases[i].end());
+        Exit run;
+        Captured got = CaptureOutput([&] { Process proc = Start(argv, WithDrives()); run = Stop(proc, 0); });
+        EXPECT_EQ(run.exited ? run.status : -1, answers[i].empty() ? 2 : 0);
+        EXPECT_EQ(answers[i].empty() ? run.out : run.out.substr(0, answers[i].size()), answers[i]);
+        EXPECT_EQ(got.err.find("usage: ceph-zarvel"), answers[i].empty() ? 0 : std::string::npos);
+        EXPECT_TRUE(!Exists("/var/log/ceph-zarvel.log") && PvsCalls() == 0 && DriveCommands("sdc").empty());
     }
 }
 

@@ -73,6 +73,8 @@ TEST_F(WriteLogTest, OneCallGivesOneLineOrANotice)
         {"LF CR mix trimmed", LOG_INFO, "a\n\r\n\r", 0, "@[INFO][a]\n", ""},
         {"inner LF escaped", LOG_INFO, "a\nb\n", 0, "@[INFO][a\\x0ab]\n", ""},
         {"inner CR escaped", LOG_INFO, "a\rb", 0, "@[INFO][a\\x0db]\n", ""},
+        {"NEL, line and paragraph separators, bidi controls escaped", LOG_INFO, "a\xc2\x85" "b\u2028c\u2029d\u202ee\u2066f\u200fg", 0,
+         "@[INFO][a\\xc2\\x85b\\xe2\\x80\\xa8c\\xe2\\x80\\xa9d\\xe2\\x80\\xaee\\xe2\\x81\\xa6f\\xe2\\x80\\x8fg]\n", ""},
         {"empty message", LOG_INFO, "", 0, "@[INFO][]\n", ""},
         {"only line ends: trimming stops at the header", LOG_INFO, "\r\n", 0, "@[INFO][]\n", ""},
         {"not root", LOG_INFO, "x", 65534, "<none>", kNotRoot},
