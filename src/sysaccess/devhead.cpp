@@ -1,6 +1,6 @@
 // The first bytes of a block device without ever waiting on the device:
-// one O_DIRECT read through the head ring (headring.h), looked for every few
-// milliseconds until it ends or the deadline passes. A buffered read would
+// one O_DIRECT read through the head ring (headring.h), waited for on the
+// ring until it ends or the deadline passes. A buffered read would
 // leave a locked page-cache page behind, and the close of the device's last
 // opener waits for such a page without end (it truncates the cache); an
 // O_DIRECT read touches no cache, and its request keeps its own reference
@@ -18,7 +18,6 @@
 #include "sysaccess/headring.h"
 #include "sysaccess/sysfs.h"
 
-constexpr long POLL_NS = 2000000;  // 2 ms between two looks at the ring
 constexpr int64_t SECTOR = 512;    // the unit of a block device's size attribute
 
 static int64_t NowMs(void)
@@ -58,18 +57,18 @@ static int OpenKernelNode(const SysfsDev *sd, int32_t *error)
     return fd;
 }
 
-// Waits for the slot's read until deadlineMs pass, without ever sleeping
-// in the kernel on the device.
+// Waits for the slot's read until deadlineMs pass, on the ring, never on
+// the device.
 static int32_t AwaitHead(int32_t slot, uint8_t *buf, uint32_t len, int32_t deadlineMs, int32_t *error)
 {
     int64_t end = NowMs() + deadlineMs;
     int32_t result = 0;
     while (!HeadReadEnded(slot, &result)) {
-        if (NowMs() >= end) {
+        int64_t left = end - NowMs();
+        if (left <= 0) {
             return HEAD_NO_ANSWER;
         }
-        struct timespec pause = {0, POLL_NS};
-        (void)nanosleep(&pause, nullptr);
+        AwaitHeadRing(left);
     }
     if (result < 0) {
         *error = -result;

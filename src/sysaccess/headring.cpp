@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "bounded/bounded.h"
 #include "sysaccess/devhead.h"
 
+constexpr long HEAD_POLL_NS = 2000000;
 constexpr int32_t SLOT_FREE = 0;
 constexpr int32_t SLOT_READING = 1;    // in flight, its caller waits
 constexpr int32_t SLOT_ENDED = 2;      // ended, result kept for the caller
@@ -175,6 +177,21 @@ bool HeadReadEnded(int32_t slot, int32_t *result)
     Reap();
     *result = g_slots[slot].result;
     return g_slots[slot].state == SLOT_ENDED;
+}
+
+void AwaitHeadRing(int64_t ms)
+{
+    __kernel_timespec ts = {ms / 1000, (ms % 1000) * 1000000};
+    io_uring_getevents_arg arg;
+    (void)memset_s(&arg, sizeof(arg), 0, sizeof(arg));
+    arg.ts = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&ts));
+    // Waits for the ring, not the device: a signal or the time ends it.
+    if (g_ring.fd < 0 || syscall(__NR_io_uring_enter, g_ring.fd, 0, 1, IORING_ENTER_GETEVENTS | IORING_ENTER_EXT_ARG,
+                                 &arg, sizeof(arg)) >= 0 || errno != EINVAL) {
+        return;
+    }
+    struct timespec pause = {0, HEAD_POLL_NS};  // before 5.11: no timed wait, so a look every 2 ms
+    (void)nanosleep(&pause, nullptr);
 }
 
 const uint8_t *HeadSlotData(int32_t slot)

@@ -22,5 +22,7 @@ int32_t StartHeadRead(int32_t slot, int fd);
 // True once the slot's read has ended: *result is the byte count or -errno.
 bool HeadReadEnded(int32_t slot, int32_t *result);
 const uint8_t *HeadSlotData(int32_t slot);
+// Waits up to ms for any read of the ring to end (a signal ends it early).
+void AwaitHeadRing(int64_t ms);
 // Frees an ended slot, or leaves an unended one to be freed when it ends.
 void DropHeadSlot(int32_t slot);
