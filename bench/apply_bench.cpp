@@ -38,12 +38,13 @@ std::string DiskName(int i)
 void Populate(int n, int targets)
 {
     Reset();
-    AddPvs({});
     AddDisk({kDbDisk, {}, 0, "write back", "personality=sata"});
     for (int i = 0; i < n; ++i) {
+        // Each block.db an LV of its own on the database disk, as ceph-volume makes them.
+        std::string db = "/dev/ceph-db/db-" + std::to_string(i);
+        AddLv("ceph-db", "db-" + std::to_string(i), {kDbDisk});
         AddDisk({DiskName(i), {}, i < targets ? 1 : 0, "write back", "personality=sata wce=1"});
-        AddOsd({"ceph-" + std::to_string(i), FsidOf(i), "bluestore", "/dev/" + DiskName(i),
-                std::string("/dev/") + kDbDisk});
+        AddOsd({"ceph-" + std::to_string(i), FsidOf(i), "bluestore", "/dev/" + DiskName(i), db});
     }
     FreeDeviceInfo();
     if (UpdateDeviceInfo() != 0) fprintf(stderr, "inventory refresh failed\n");

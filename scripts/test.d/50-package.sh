@@ -4,8 +4,7 @@
 # The same overlay, booted with systemd-nspawn, runs the hardened unit.
 set -euo pipefail
 source "$(dirname "$0")/../lib/common.sh"
-# lvm2: the boot test runs the real pvs under the unit's confinement.
-need_packages systemd systemd-container man-db groff-base lvm2
+need_packages systemd systemd-container man-db groff-base
 cd "$ZARVEL_ROOT"
 
 bash scripts/package amd64 arm64

@@ -1,11 +1,14 @@
-// The OSD directories: every root read once per refresh into one growable
-// block, each file read without following a link and without waiting.
+// The OSD roots a host may have, each read without following a link:
+// /var/lib/ceph/osd/*, cephadm's /var/lib/ceph/<cluster>/osd.<id>, and
+// Rook's /var/lib/rook/<namespace>/<fsid>_<uuid> and
+// /var/lib/rook/<namespace>/<pvc>/ceph-<id>. The directories belong to the
+// ceph user: each is opened below the one before it with O_NOFOLLOW, and a
+// root that is a link (or a loop) is logged and skipped.
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "bounded/bounded.h"
@@ -13,230 +16,114 @@
 #include "log/log.h"
 #include "sysaccess/sysaccess.h"
 
-constexpr int OSD_PATH_SIZE = 256;
-constexpr int LINE_SIZE = 256;
-constexpr size_t FSID_LINE_LEN = FSID_SLOT;  // 36 characters and the line feed
 constexpr size_t UUID_LEN = 36;
 
-bool GrowSlots(void **block, int32_t *capacity, int32_t used, size_t slotSize)
+// The path of the directory being read, grown and cut as the scan descends.
+struct ScanPath {
+    char text[PATH_BUFFER_SIZE];
+    size_t len;
+    size_t rootLen;  // the root's own part, left out of the report's names
+};
+
+// One root's share of the OSDs: its own cap.
+struct RootScan {
+    InventoryBuild *build;
+    ScanPath *path;
+    int32_t count;
+    bool full;
+};
+
+static bool Push(ScanPath *path, const char *name)
 {
-    if (used < *capacity) {
-        return true;
-    }
-    int32_t grown = *capacity == 0 ? 16 : *capacity * 2;
-    void *bigger = realloc(*block, static_cast<size_t>(grown) * slotSize);
-    if (bigger == nullptr) {
-        WriteLog(LOG_ERROR, "malloc size:%d\n", static_cast<int>(static_cast<size_t>(grown) * slotSize));
+    int rc = sprintf_s(path->text + path->len, sizeof(path->text) - path->len, "/%s", name);
+    if (rc < 0) {
+        path->text[path->len] = '\0';
         return false;
     }
-    // Cleared, so that the bytes after each string are zero for the list
-    // comparison.
-    size_t fresh = static_cast<size_t>(grown - *capacity) * slotSize;
-    (void)memset_s(static_cast<char *>(bigger) + static_cast<size_t>(*capacity) * slotSize, fresh, 0, fresh);
-    *block = bigger;
-    *capacity = grown;
+    path->len += static_cast<size_t>(rc);
     return true;
 }
 
-// The first line of what was read, as fgets would give it: up to and
-// including the first line feed, and no further than the first NUL.
-static size_t FirstLineLength(const char *line, int length)
+static void Pop(ScanPath *path, size_t len)
 {
-    const char *lineFeed = static_cast<const char *>(memchr(line, '\n', static_cast<size_t>(length)));
-    size_t upTo = lineFeed != nullptr ? static_cast<size_t>(lineFeed - line) + 1 : static_cast<size_t>(length);
-    return strnlen(line, upTo);
+    path->len = len;
+    path->text[len] = '\0';
 }
 
-int32_t ReadFsidAt(int osdFd, const char *dirPath, char *dest, uint32_t destLen)
+// A directory below dirFd (AT_FDCWD for a root), never through a link, with
+// its path added to the directories read. -1 when it is not there; a root
+// that cannot be opened otherwise is logged.
+static int OpenBelow(InventoryBuild *build, int dirFd, const ScanPath *path, const char *name)
 {
-    char path[OSD_PATH_SIZE];
-    char line[LINE_SIZE];
-    (void)memset_s(path, sizeof(path), 0, sizeof(path));
-    (void)memset_s(line, sizeof(line), 0, sizeof(line));
-    if (sprintf_s(path, sizeof(path), "%s/fsid", dirPath) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:%s/fsid\n", dirPath);
-        return 1;
+    if (build->failed) {
+        return -1;
     }
-    int length = 0;
-    int rc = ReadSmallFile(osdFd, "fsid", line, sizeof(line) - 1, &length);
-    if (rc == SMALL_MISSING) {
-        WriteLog(LOG_DEBUG, "realpath error:%s\n", path);
-        return 1;
-    }
-    if (rc == SMALL_NOT_REGULAR) {
-        WriteLog(LOG_WARNING, "not a regular file:%s\n", path);
-        return 1;
-    }
-    if (rc != SMALL_OK) {
-        WriteLog(LOG_ERROR, "fopen error:%s\n", path);
-        return 1;
-    }
-    if (length == 0) {
-        WriteLog(LOG_ERROR, "fgets error:%s\n", path);
-        return 1;
-    }
-    size_t lineLen = FirstLineLength(line, length);
-    if (lineLen != FSID_LINE_LEN) {
-        WriteLog(LOG_WARNING, "fsidlen error:%lu\n", static_cast<unsigned long>(lineLen));
-        return 1;
-    }
-    if (dest == nullptr) {
-        return 0;
-    }
-    // Never more than the fsid itself: a larger destination must not pull
-    // bytes from beyond the line.
-    size_t count = destLen - 1 < FSID_SLOT - 1 ? destLen - 1 : FSID_SLOT - 1;
-    rc = memcpy_s(dest, destLen, line, count);
-    if (rc != BC_OK) {
-        WriteLog(LOG_ERROR, "memcpy_s error:%d\n", rc);
-        return 1;
-    }
-    return 0;
-}
-
-// The directory osdName in rootFd, opened without following a link.
-static int OpenOsdDir(int rootFd, const char *osdName)
-{
-    return openat(rootFd, osdName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-int32_t ReadOsdFsid(const char *osdName, char *dest, uint32_t destLen)
-{
-    char dirPath[OSD_PATH_SIZE];
-    (void)memset_s(dirPath, sizeof(dirPath), 0, sizeof(dirPath));
-    // Skips ".", ".." and hidden entries.
-    if (osdName == nullptr || osdName[0] == '.') {
-        return 1;
-    }
-    if (sprintf_s(dirPath, sizeof(dirPath), "%s/%s", OSD_DIR, osdName) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:%s/%s/fsid\n", OSD_DIR, osdName);
-        return 1;
-    }
-    int osdFd = OpenOsdDir(AT_FDCWD, dirPath);
-    if (osdFd < 0) {
-        WriteLog(LOG_DEBUG, "realpath error:%s/fsid\n", dirPath);
-        return 1;
-    }
-    int32_t result = ReadFsidAt(osdFd, dirPath, dest, destLen);
-    (void)close(osdFd);
-    return result;
-}
-
-static int32_t OsdTypeCode(const char *line)
-{
-    static const struct {
-        const char *prefix;
-        size_t len;
-        int32_t code;
-    } OSD_TYPES[] = {
-        {"bluestore", 9, OSD_TYPE_BLUESTORE},
-        {"filestore", 9, OSD_TYPE_FILESTORE},
-        {"kvstore", 7, OSD_TYPE_KVSTORE},
-        {"memstore", 8, OSD_TYPE_MEMSTORE},
-    };
-    for (const auto &type : OSD_TYPES) {
-        if (strncmp(line, type.prefix, type.len) == 0) {
-            return type.code;
+    int fd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (dirFd == AT_FDCWD && errno != ENOENT) {
+            WriteLog(LOG_ERROR, "opendir error:%s\n", path->text);
         }
+        return -1;
     }
-    return OSD_TYPE_NONE;
+    if (!AddInventoryDir(build, path->text)) {
+        build->failed = true;
+        (void)close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-// The object store named by the first line of the OSD's "type" file.
-static int32_t ReadTypeAt(int osdFd, const char *dirPath)
+// The same as a stream to read its entries.
+static DIR *OpenDirBelow(InventoryBuild *build, int dirFd, const ScanPath *path, const char *name)
 {
-    char line[LINE_SIZE];
-    (void)memset_s(line, sizeof(line), 0, sizeof(line));
-    int length = 0;
-    int rc = ReadSmallFile(osdFd, "type", line, sizeof(line) - 1, &length);
-    if (rc == SMALL_NOT_REGULAR) {
-        WriteLog(LOG_WARNING, "not a regular file:%s/type\n", dirPath);
+    int fd = OpenBelow(build, dirFd, path, name);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (dir == nullptr && fd >= 0) {
+        (void)close(fd);
     }
-    return rc == SMALL_OK ? OsdTypeCode(line) : OSD_TYPE_NONE;
+    return dir;
 }
 
-// The text of link entry in the OSD directory; its state (LINK_*) and, when
-// it cannot be read, errno.
-static void ReadLinkAt(int osdFd, const char *entry, char *text, uint8_t *state, int32_t *error)
+// One OSD directory of the root, counted against the root's cap.
+static void ScanOsd(RootScan *root, int parentFd, const char *name)
 {
-    (void)memset_s(text, OSD_TEXT_SLOT, 0, OSD_TEXT_SLOT);
-    *error = 0;
-    if (readlinkat(osdFd, entry, text, OSD_TEXT_SLOT - 1) >= 0) {
-        *state = LINK_TEXT;
+    if (root->full || root->build->failed) {
         return;
     }
-    *error = errno;
-    *state = errno == ENOENT ? LINK_ABSENT : LINK_UNREADABLE;
-    (void)memset_s(text, OSD_TEXT_SLOT, 0, OSD_TEXT_SLOT);
+    size_t keep = root->path->len;
+    int fd = Push(root->path, name) ? OpenBelow(root->build, parentFd, root->path, name) : -1;
+    if (fd >= 0) {
+        const char *shown = root->path->text + root->path->rootLen + 1;
+        if (root->count == OSD_MAX) {
+            // Only a directory with a valid fsid would have been one too many.
+            if (ReadFsidAt(fd, root->path->text, nullptr, 0) == 0) {
+                WriteLog(LOG_WARNING, "fsidNum is too many:%d\n", OSD_MAX + 1);
+                root->full = true;
+            }
+        } else if (AddOsdRecord(root->build, fd, root->path->text, shown)) {
+            ++root->count;
+        }
+        (void)close(fd);
+    }
+    Pop(root->path, keep);
 }
 
-// Fills record from directory osdName of the root open at rootFd. False
-// when it is no OSD: not a directory, or no valid fsid.
-static bool ReadOsdAt(int rootFd, const char *rootPath, const char *cluster, const char *osdName, OsdRecord *record)
+static bool IsNumbered(const char *name, const char *prefix)
 {
-    char dirPath[OSD_PATH_SIZE];
-    (void)memset_s(dirPath, sizeof(dirPath), 0, sizeof(dirPath));
-    (void)memset_s(record, sizeof(*record), 0, sizeof(*record));
-    if (sprintf_s(dirPath, sizeof(dirPath), "%s/%s", rootPath, osdName) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:%s/%s/fsid\n", rootPath, osdName);
+    size_t len = strlen(prefix);
+    if (strncmp(name, prefix, len) != 0 || name[len] == '\0') {
         return false;
     }
-    int osdFd = OpenOsdDir(rootFd, osdName);
-    if (osdFd < 0) {
-        return false;
-    }
-    bool valid = ReadFsidAt(osdFd, dirPath, record->fsid, FSID_SLOT) == 0 &&
-                 strncpy_s(record->cluster, sizeof(record->cluster), cluster, sizeof(record->cluster) - 1) == BC_OK &&
-                 strncpy_s(record->name, sizeof(record->name), osdName, sizeof(record->name) - 1) == BC_OK;
-    if (valid) {
-        ReadLinkAt(osdFd, "block", record->block, &record->blockState, &record->blockErrno);
-        ReadLinkAt(osdFd, "block.db", record->blockDb, &record->blockDbState, &record->blockDbErrno);
-        record->osdType = ReadTypeAt(osdFd, dirPath);
-    }
-    (void)close(osdFd);
-    return valid;
+    return strspn(name + len, "0123456789") == strlen(name + len);
 }
 
-// The records of one refresh.
-struct OsdScan {
-    OsdRecord *list;
-    int32_t count;
-    int32_t capacity;
-    bool full;  // OSD_MAX reached: the rest waits, logged once
-    bool failed;
-};
-
-// Adds the OSD directory osdName of the root open at rootFd, if it is one.
-static void ScanOsd(OsdScan *scan, int rootFd, const char *rootPath, const char *cluster, const char *osdName)
+static bool IsUuidAt(const char *text)
 {
-    if (scan->full || scan->failed) {
-        return;
-    }
-    void *block = scan->list;
-    if (!GrowSlots(&block, &scan->capacity, scan->count, sizeof(OsdRecord))) {
-        scan->failed = true;
-        return;
-    }
-    scan->list = static_cast<OsdRecord *>(block);
-    if (!ReadOsdAt(rootFd, rootPath, cluster, osdName, &scan->list[scan->count])) {
-        return;
-    }
-    if (scan->count == OSD_MAX) {
-        WriteLog(LOG_WARNING, "fsidNum is too many:%d\n", OSD_MAX + 1);
-        scan->full = true;
-        return;
-    }
-    ++scan->count;
-}
-
-// "osd." and the OSD's number: cephadm's name for an OSD's directory.
-static bool IsCephadmOsdName(const char *name)
-{
-    if (strncmp(name, "osd.", 4) != 0 || name[4] == '\0') {
-        return false;
-    }
-    for (const char *c = name + 4; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9') {
+    for (size_t i = 0; i < UUID_LEN; ++i) {
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        char c = text[i];
+        bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        if (dash ? c != '-' : !hex) {
             return false;
         }
     }
@@ -246,103 +133,115 @@ static bool IsCephadmOsdName(const char *name)
 // A cluster's uuid, as cephadm names its directory.
 static bool IsUuidName(const char *name)
 {
-    if (strlen(name) != UUID_LEN) {
-        return false;
-    }
-    for (size_t i = 0; i < UUID_LEN; ++i) {
-        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        char c = name[i];
-        bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        if (dash ? c != '-' : !hex) {
-            return false;
-        }
-    }
-    return true;
+    return strlen(name) == UUID_LEN && IsUuidAt(name);
 }
 
-// Every OSD directory of one root, open as dir, in directory order.
-static void ScanRoot(OsdScan *scan, DIR *dir, const char *rootPath, const char *cluster)
+// "<ceph fsid>_<osd uuid>", as Rook names an OSD on a host disk.
+static bool IsRookOsdName(const char *name)
 {
-    for (const struct dirent *entry = readdir(dir); entry != nullptr && !scan->full && !scan->failed;
+    return strlen(name) == 2 * UUID_LEN + 1 && IsUuidAt(name) && name[UUID_LEN] == '_' && IsUuidAt(name + UUID_LEN + 1);
+}
+
+static bool IsSubdir(const struct dirent *entry)
+{
+    return entry->d_type == DT_DIR && entry->d_name[0] != '.';
+}
+
+// The entries of dir that prefix (or, without one, any name) admits, each
+// an OSD directory of root.
+static void ScanOsdDirs(RootScan *root, DIR *dir, const char *prefix)
+{
+    for (const struct dirent *entry = readdir(dir); entry != nullptr && !root->full && !root->build->failed;
          entry = readdir(dir)) {
-        bool named = cluster[0] == '\0' ? entry->d_name[0] != '.' : IsCephadmOsdName(entry->d_name);
-        if (entry->d_type == DT_DIR && named) {
-            ScanOsd(scan, dirfd(dir), rootPath, cluster, entry->d_name);
+        if (IsSubdir(entry) && (prefix == nullptr || IsNumbered(entry->d_name, prefix))) {
+            ScanOsd(root, dirfd(dir), entry->d_name);
         }
     }
 }
 
-// cephadm's clusters under /var/lib/ceph, each a root of osd.<id> directories.
-static void ScanClusters(OsdScan *scan, DIR *ceph)
+// A subdirectory of parent, scanned for OSD directories named prefix<N>.
+static void ScanHolder(RootScan *root, DIR *parent, const char *name, const char *prefix)
 {
-    char rootPath[OSD_PATH_SIZE];
-    for (const struct dirent *entry = readdir(ceph); entry != nullptr && !scan->full && !scan->failed;
+    size_t keep = root->path->len;
+    DIR *dir = Push(root->path, name) ? OpenDirBelow(root->build, dirfd(parent), root->path, name) : nullptr;
+    if (dir != nullptr) {
+        ScanOsdDirs(root, dir, prefix);
+        (void)closedir(dir);
+    }
+    Pop(root->path, keep);
+}
+
+static void ScanCephadm(RootScan *root, DIR *ceph)
+{
+    for (const struct dirent *entry = readdir(ceph); entry != nullptr && !root->full && !root->build->failed;
          entry = readdir(ceph)) {
-        if (entry->d_type != DT_DIR || !IsUuidName(entry->d_name)) {
+        if (IsSubdir(entry) && IsUuidName(entry->d_name)) {
+            ScanHolder(root, ceph, entry->d_name, "osd.");
+        }
+    }
+}
+
+// One Rook namespace: OSDs on host disks directly in it, OSDs on PVCs one
+// level further down; each kind with its own cap.
+static void ScanNamespace(RootScan *host, RootScan *pvc, DIR *space)
+{
+    for (const struct dirent *entry = readdir(space); entry != nullptr && !host->build->failed; entry = readdir(space)) {
+        if (!IsSubdir(entry)) {
             continue;
         }
-        (void)memset_s(rootPath, sizeof(rootPath), 0, sizeof(rootPath));
-        int fd = OpenOsdDir(dirfd(ceph), entry->d_name);
-        DIR *cluster = fd >= 0 ? fdopendir(fd) : nullptr;
-        if (cluster == nullptr) {
-            if (fd >= 0) {
-                (void)close(fd);
-            }
-            continue;
+        if (IsRookOsdName(entry->d_name)) {
+            ScanOsd(host, dirfd(space), entry->d_name);
+        } else if (!pvc->full) {
+            ScanHolder(pvc, space, entry->d_name, "ceph-");
         }
-        if (sprintf_s(rootPath, sizeof(rootPath), "%s/%s", CEPH_DIR, entry->d_name) >= 0) {
-            ScanRoot(scan, cluster, rootPath, entry->d_name);
+    }
+}
+
+static void ScanRook(RootScan *host, RootScan *pvc, DIR *rook)
+{
+    for (const struct dirent *entry = readdir(rook); entry != nullptr && !host->build->failed; entry = readdir(rook)) {
+        size_t keep = host->path->len;
+        DIR *space = IsSubdir(entry) && Push(host->path, entry->d_name)
+                         ? OpenDirBelow(host->build, dirfd(rook), host->path, entry->d_name)
+                         : nullptr;
+        if (space != nullptr) {
+            ScanNamespace(host, pvc, space);
+            (void)closedir(space);
         }
-        (void)closedir(cluster);
+        Pop(host->path, keep);
     }
 }
 
-// Reads the root at path with each, when it exists. False when it exists
-// but cannot be opened: only a root that is not there means no OSDs; one
-// that cannot even be looked at (no search permission on the way, a loop)
-// fails the cycle, logged, instead of passing for a host without OSDs.
-static bool ScanDir(OsdScan *scan, const char *path, bool clusters)
+// Opens root, on its own path.
+static DIR *OpenRoot(InventoryBuild *build, ScanPath *path, const char *root)
 {
-    if (access(path, F_OK) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
-        return true;
-    }
-    DIR *dir = opendir(path);
-    if (dir == nullptr) {
-        WriteLog(LOG_ERROR, "opendir error:%s\n", path);
-        return false;
-    }
-    if (clusters) {
-        ScanClusters(scan, dir);
-    } else {
-        ScanRoot(scan, dir, path, "");
-    }
-    (void)closedir(dir);
-    return true;
+    (void)memset_s(path, sizeof(*path), 0, sizeof(*path));
+    (void)sprintf_s(path->text, sizeof(path->text), "%s", root);
+    path->len = strlen(path->text);
+    path->rootLen = path->len;
+    return OpenDirBelow(build, AT_FDCWD, path, root);
 }
 
-int32_t ReadOsdRoots(OsdRecord **list, int32_t *count)
+void ReadOsdRoots(InventoryBuild *build)
 {
-    OsdScan scan = {nullptr, 0, 0, false, false};
-    if (!ScanDir(&scan, OSD_DIR, false) || !ScanDir(&scan, CEPH_DIR, true) || scan.failed) {
-        free(scan.list);
-        *list = nullptr;
-        *count = 0;
-        return 1;
+    static ScanPath path;
+    RootScan plain = {build, &path, 0, false};
+    DIR *dir = OpenRoot(build, &path, OSD_DIR);
+    if (dir != nullptr) {
+        ScanOsdDirs(&plain, dir, nullptr);
+        (void)closedir(dir);
     }
-    if (scan.count == 0) {
-        free(scan.list);
-        scan.list = nullptr;
+    RootScan cephadm = {build, &path, 0, false};
+    dir = OpenRoot(build, &path, CEPH_DIR);
+    if (dir != nullptr) {
+        ScanCephadm(&cephadm, dir);
+        (void)closedir(dir);
     }
-    *list = scan.list;
-    *count = scan.count;
-    return 0;
-}
-
-bool OsdPath(const OsdRecord *osd, const char *entry, char *path, size_t pathLen)
-{
-    (void)memset_s(path, pathLen, 0, pathLen);
-    if (osd->cluster[0] == '\0') {
-        return sprintf_s(path, pathLen, "%s/%s/%s", OSD_DIR, osd->name, entry) >= 0;
+    RootScan host = {build, &path, 0, false};
+    RootScan pvc = {build, &path, 0, false};
+    dir = OpenRoot(build, &path, ROOK_DIR);
+    if (dir != nullptr) {
+        ScanRook(&host, &pvc, dir);
+        (void)closedir(dir);
     }
-    return sprintf_s(path, pathLen, "%s/%s/%s/%s", CEPH_DIR, osd->cluster, osd->name, entry) >= 0;
 }

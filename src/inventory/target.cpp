@@ -1,99 +1,63 @@
-// Target disk selection: rotational, and tied to a BlueStore OSD whose
-// block.db lives on another device.
+// Target disk selection: rotational, and proven to hold the data of a
+// BlueStore OSD whose block.db lives on another device.
 #include <cstring>
 
 #include "bounded/bounded.h"
 #include "inventory/inventory.h"
 #include "log/log.h"
-#include "sysaccess/sysaccess.h"
+#include "sysaccess/sysfs.h"
 
-constexpr int ATTR_BUFFER_SIZE = 256;
-
-int32_t IsHdd(const char *deviceName)
+int32_t SysfsIsRotational(const SysfsDev *sd)
 {
-    char path[ATTR_BUFFER_SIZE];
-    char content[ATTR_BUFFER_SIZE];
-    (void)memset_s(path, sizeof(path), 0, sizeof(path));
-    (void)memset_s(content, sizeof(content), 0, sizeof(content));
-    if (sprintf_s(path, sizeof(path), "/sys/block/%s/queue/rotational", deviceName) < 0) {
-        WriteLog(LOG_ERROR, "sprintf_s error:/sys/block/%s/queue/rotational\n", deviceName);
-        return 0;
-    }
-    if (SafeFileOperation(path, content, sizeof(content), 0) != 0) {
-        return 0;
-    }
-    content[sizeof(content) - 1] = '\0';
-    if (content[0] == '1') {
+    char content[SYSFS_TEXT_SIZE];
+    char name[SYSFS_NAME_SIZE];
+    if (SysfsReadText(sd, "queue/rotational", content, sizeof(content)) && content[0] == '1') {
         return 1;
     }
-    WriteLog(LOG_DEBUG, "%s not HDD\n", deviceName);
+    if (SysfsKernelName(sd, name, sizeof(name))) {
+        WriteLog(LOG_DEBUG, "%s not HDD\n", name);
+    }
     return 0;
 }
 
-// The entry names the disk itself or one of its partitions: sdb covers sdb,
-// sdb1 and sdb12, never sdba.
-static bool EntryBelongsTo(const DevMapEntry *entry, const char *deviceName, size_t nameLen)
+int32_t IsHdd(const char *deviceName)
 {
-    if (strncmp(entry->name, deviceName, nameLen) != 0) {
-        return false;
-    }
-    char next = entry->name[nameLen];
-    return next < 'a' || next > 'z';
+    SysfsDev sd;
+    int32_t rotational = SysfsOpenName(deviceName, &sd) ? SysfsIsRotational(&sd) : 0;
+    SysfsClose(&sd);
+    return rotational;
 }
 
-// How far one matching entry gets towards qualifying.
-static int32_t EntryRule(const DevMapEntry *entry)
+int32_t OsdRule(int32_t proof, int32_t db, int32_t osdType)
 {
-    if (entry->osdType == OSD_TYPE_NONE && entry->separateDb == 0) {
+    if (proof != PROOF_LABEL) {
         return TARGET_NO_OSD;
     }
-    if (entry->osdType != OSD_TYPE_BLUESTORE) {
+    if (osdType != OSD_TYPE_BLUESTORE) {
         return TARGET_NOT_BLUESTORE;
     }
-    return entry->separateDb == 1 ? TARGET_SELECTED : TARGET_DB_NOT_SEPARATE;
+    // A database that could not be proven either way counts as separate:
+    // the unsafe direction is a data disk left caching.
+    return db == DB_SEPARATE || db == DB_DOUBT ? TARGET_SELECTED : TARGET_DB_NOT_SEPARATE;
 }
 
-int32_t DecidingEntry(const char *deviceName, int32_t *rule)
+int32_t TargetRule(const InventoryRow *row)
 {
-    *rule = TARGET_NO_OSD;
-    int32_t decider = -1;
-    size_t nameLen = strlen(deviceName);
-    for (int32_t i = 0; i < g_devMapNum; ++i) {
-        const DevMapEntry *entry = &devMap[i];
-        WriteLog(LOG_DEBUG, "devMap[%d]:%s|%d|%d\n", i, entry->name, entry->separateDb, entry->osdType);
-        if (!EntryBelongsTo(entry, deviceName, nameLen)) {
-            continue;
-        }
-        int32_t entryRule = EntryRule(entry);
-        if (entryRule == TARGET_SELECTED) {
-            *rule = TARGET_SELECTED;
-            return i;
-        }
-        // Keep the entry that came closest to qualifying.
-        if (decider < 0 || entryRule > *rule) {
-            decider = i;
-            *rule = entryRule;
-        }
-    }
-    return decider;
-}
-
-int32_t TargetRule(const char *deviceName)
-{
-    if (deviceName == nullptr) {
-        WriteLog(LOG_ERROR, "point error, deviceName:%p", static_cast<const void *>(deviceName));
+    if (row == nullptr) {
         return TARGET_NO_NAME;
     }
-    // Rotation first: the attribute is read for every disk asked about.
-    if (IsHdd(deviceName) == 0) {
+    if (row->rotational != 1) {
         return TARGET_NOT_ROTATIONAL;
     }
-    int32_t rule = TARGET_NO_OSD;
-    (void)DecidingEntry(deviceName, &rule);
-    return rule;
+    return row->osd < 0 ? TARGET_NO_OSD : OsdRule(row->proof, row->db, row->osdType);
 }
 
-int32_t IsTargetDevice(const char *deviceName)
+const InventoryRow *FindRow(const char *name)
 {
-    return TargetRule(deviceName) == TARGET_SELECTED ? 1 : 0;
+    for (int32_t i = 0; name != nullptr && i < g_rowNum; ++i) {
+        if (strcmp(g_rows[i].name, name) == 0) {
+            return &g_rows[i];
+        }
+    }
+    return nullptr;
 }

@@ -60,12 +60,12 @@ static int32_t JsonPartitions(const char *disk)
 
 static int32_t JsonDisk(const DiskRow *row, bool last)
 {
-    bool osd = row->match.osdDir[0] != '\0';
+    bool osd = row->osdDir[0] != '\0';
     bool tied = row->separateDb >= 0;
     Escaped osdDir;
     Escaped match;
-    JsonString(osd ? row->match.osdDir : nullptr, &osdDir);
-    JsonString(osd ? row->match.how : nullptr, &match);
+    JsonString(osd ? row->osdDir : nullptr, &osdDir);
+    JsonString(osd ? row->how : nullptr, &match);
     char wce[8];
     (void)memset_s(wce, sizeof(wce), 0, sizeof(wce));
     (void)snprintf_s(wce, sizeof(wce), sizeof(wce) - 1, "%d", row->driveWce);
@@ -136,8 +136,8 @@ static int32_t PrintDiskInfo(const Report *report)
     Escaped match;
     for (int32_t i = 0; i < report->count; ++i) {
         const DiskRow *row = &report->rows[i];
-        LabelValue(row->match.osdDir, &osd);
-        LabelValue(row->match.how, &match);
+        LabelValue(row->osdDir, &osd);
+        LabelValue(row->how, &match);
         if (EmitText("%s{disk=\"%s\",osd=\"%s\",match=\"%s\",verdict=\"%s\"} 1\n", name, row->name, osd.text,
                      match.text, RowVerdict(row)) != 0) {
             return 1;
@@ -156,7 +156,7 @@ int32_t PrintPrometheus(const Report *report)
         }
         for (int32_t i = 0; i < report->count; ++i) {
             const DiskRow *row = &report->rows[i];
-            LabelValue(row->match.osdDir, &osd);
+            LabelValue(row->osdDir, &osd);
             if (EmitText("%s{disk=\"%s\",osd=\"%s\"} %d\n", g.name, row->name, osd.text, GaugeValue(row, gauge)) != 0) {
                 return 1;
             }

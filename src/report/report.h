@@ -16,12 +16,15 @@ struct DiskRow {
     int kernel;          // KERNEL_WC_*
     int32_t nodeOpen;    // 1 when /dev/<name> could be opened as the apply pass opens it
     int32_t driveWce;    // 0, 1, or -1 when the Caching page could not be read
-    int32_t osdType;     // of the map entry that decided; OSD_TYPE_NONE without OSD
-    int32_t separateDb;  // 0 or 1; -1 without OSD
-    DevMatch match;      // the OSD directory ("" without OSD) and how it was found
+    int32_t osdType;     // of the OSD that decided; OSD_TYPE_NONE without a proven OSD
+    int32_t separateDb;  // 0 or 1; -1 without a proven OSD
+    int32_t proof;       // PROOF_* of the OSD directory that decided
+    int32_t db;          // DB_* of it
+    char osdDir[OSD_NAME_SLOT];  // that directory below its root; "" when no OSD's block stands on the disk
+    char how[MATCH_TEXT_SLOT];   // how its block reaches the disk
 };
 
-// Rows sorted by disk name (sdb before sdaa); the inventory tables stay
+// The inventory's rows, in its order (sdb before sdaa); the inventory stays
 // loaded while a report lives, since partitions are read from g_devList.
 struct Report {
     DiskRow *rows;  // heap, count entries; null when count is 0

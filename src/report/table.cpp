@@ -88,21 +88,21 @@ static const char *DbCell(const DiskRow *row)
         return "-";
     }
     if (row->separateDb == 1) {
-        return "separate";
+        return row->db == DB_DOUBT ? "doubt" : "separate";
     }
-    return row->match.db == DB_NONE ? "none" : "same";
+    return row->db == DB_NONE ? "none" : "same";
 }
 
 static void FillCell(const DiskRow *row, int column, char *cell)
 {
-    bool osd = row->match.osdDir[0] != '\0';
+    bool osd = row->osdDir[0] != '\0';
     bool tied = row->separateDb >= 0;
     const char *text = "-";
     switch (column) {
     case COL_DISK: text = row->name; break;
     case COL_PARTITIONS: PartitionCell(row->name, cell); text = nullptr; break;
-    case COL_OSD: text = osd ? row->match.osdDir : "-"; break;
-    case COL_MATCH: text = osd ? row->match.how : "-"; break;
+    case COL_OSD: text = osd ? row->osdDir : "-"; break;
+    case COL_MATCH: text = osd ? row->how : "-"; break;
     case COL_STORE: text = tied ? ObjectStoreText(row->osdType) : "-"; break;
     case COL_DB: text = DbCell(row); break;
     case COL_ROT: text = row->rotational == 1 ? "yes" : "no"; break;

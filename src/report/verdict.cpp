@@ -23,10 +23,10 @@ const char *ObjectStoreText(int32_t osdType)
 // does not prove it.
 static const char *NoOsdVerdict(const DiskRow *row)
 {
-    if (row->match.osdDir[0] == '\0') {
+    if (row->osdDir[0] == '\0') {
         return "no OSD";
     }
-    switch (row->match.proof) {
+    switch (row->proof) {
     case PROOF_NOT_BLOCK: return "block is not a block device";
     case PROOF_OTHER_LABEL: return "label of another OSD";
     default: return "no BlueStore label";
@@ -36,7 +36,7 @@ static const char *NoOsdVerdict(const DiskRow *row)
 // Why the database of a BlueStore OSD does not count as separate.
 static const char *DbVerdict(const DiskRow *row)
 {
-    switch (row->match.db) {
+    switch (row->db) {
     case DB_NONE: return "no block.db";
     case DB_OTHER_LABEL: return "block.db of another OSD";
     default: return "block.db on the same disk";

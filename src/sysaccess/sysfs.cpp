@@ -72,7 +72,7 @@ bool SysfsReadText(const SysfsDev *sd, const char *attr, char *text, size_t size
     char buffer[SYSFS_TEXT_SIZE + 1];
     int length = 0;
     int want = size < sizeof(buffer) ? static_cast<int>(size) : static_cast<int>(sizeof(buffer));
-    if (ReadSmallFile(sd->dirFd, attr, buffer, want, &length) != SMALL_OK) {
+    if (ReadKernelFile(sd->dirFd, attr, buffer, want, &length) != SMALL_OK) {
         return false;
     }
     if (length > 0 && buffer[length - 1] == '\n') {

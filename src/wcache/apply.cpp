@@ -1,7 +1,8 @@
-// The apply pass: every target disk met in /dev gets its volatile write cache
-// switched off, then a rescan so the kernel's view follows, then a flush.
-#include <dirent.h>
+// The apply pass: every target row of the inventory, each whole disk once,
+// gets its volatile write cache switched off, then a rescan so the kernel's
+// view follows, then a flush.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -36,45 +37,38 @@ static void SwitchOpenDisk(int fd, const char *name, int view)
     WriteLog(LOG_INFO, "sync device %s return %d\n", name, SyncDevice(fd));
 }
 
-static void VisitEntry(const struct dirent *entry)
+// One target row: its node opened as the kernel names it, and only when
+// the node is still the row's device.
+static void VisitRow(const InventoryRow *row)
 {
-    char name[NAME_BUF_SIZE];
     char resolved[PATH_BUFFER_SIZE];
-    (void)memset_s(name, sizeof(name), 0, sizeof(name));
     (void)memset_s(resolved, sizeof(resolved), 0, sizeof(resolved));
-    if (CheckDevName(entry->d_name, name, sizeof(name)) != 1 ||
-        StripPartition(name, static_cast<uint32_t>(strlen(name))) != 1) {
+    if (TargetRule(row) != TARGET_SELECTED) {
         return;
     }
     // Anyone who may write queue/write_cache can make it say write through
     // while the drive keeps caching (and the kernel then stops flushing), so
     // only the drive's own WCE may end a target's visit.
-    int view = GetKernelWriteCache(name);
-    if (IsTargetDevice(name) != 1) {
-        return;
-    }
-    int fd = OpenDiskNode(name, resolved, sizeof(resolved));
+    int view = GetKernelWriteCache(row->name);
+    int fd = OpenDiskNode(row->name, resolved, sizeof(resolved));
     if (fd == DISK_NODE_OPEN_FAILED) {
         WriteLog(LOG_ERROR, "open %s failed\n", resolved);
     }
     if (fd < 0) {
         return;
     }
-    SwitchOpenDisk(fd, name, view);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != row->dev) {
+        WriteLog(LOG_ERROR, "not the device of %s:%s\n", row->name, resolved);
+    } else {
+        SwitchOpenDisk(fd, row->name, view);
+    }
     close(fd);
 }
 
 void ApplyWriteCachePolicy(void)
 {
-    DIR *dir = opendir(DEV_DIR);
-    if (dir == nullptr) {
-        WriteLog(LOG_ERROR, "open directory failed\n");
-        return;
+    for (int32_t i = 0; i < g_rowNum; ++i) {
+        VisitRow(&g_rows[i]);
     }
-    for (struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
-        if (entry->d_type == DT_BLK) {
-            VisitEntry(entry);
-        }
-    }
-    closedir(dir);
 }

@@ -101,5 +101,5 @@ constexpr int DISK_NODE_MISSING = -1;
 constexpr int DISK_NODE_OPEN_FAILED = -2;
 int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen);
 
-// One pass over /dev: switch every target disk to write-through.
+// One pass over the inventory's rows: every target disk to write-through.
 void ApplyWriteCachePolicy(void);

@@ -6,7 +6,8 @@
 // A drive file with "same=sdb" is a second path to the drive of sdb.
 // Reading a served node (a drive's, or any /dev/<name> with a file in media/)
 // returns the device's first bytes: media/<name>, zeros beyond (a blank disk).
-// Opened O_DIRECT, a served node is its media file (or /dev/zero) for real,
+// Opened O_DIRECT, a served node is a copy of its media file padded with
+// zeros (or /dev/zero) for real,
 // so that io_uring reads it; with media/<name>.hang it is a FIFO that never
 // gives a byte, and a plain read of it waits for good.
 #include <dlfcn.h>
@@ -254,8 +255,12 @@ int OpenAt(int dirfd, const char *path, int flags, mode_t mode)
         return Track(realOpenAt(dirfd, path, flags, mode), dirfd, path);
     }
     if ((flags & O_DIRECT) != 0) {
-        std::string served = Hangs(path + 5) ? kMedia + (path + 5) + ".fifo" : media.empty() ? "/dev/zero" : kMedia + media;
+        std::string served = Hangs(path + 5) ? kMedia + (path + 5) + ".fifo" : media.empty() ? "/dev/zero" : kMedia + media + ".blocks";
         (void)mkfifo(served.c_str(), 0600);  // fails, and so does nothing, but for the FIFO
+        if (!media.empty() && !Hangs(path + 5)) {  // the first bytes, then zeros as on a blank disk
+            Spill(served, Slurp(kMedia + media), false);
+            (void)truncate(served.c_str(), 1 << 16);
+        }
         int fd = realOpenAt(AT_FDCWD, served.c_str(), O_RDWR | O_CLOEXEC);
         return fd < 0 ? fd : (DirectFds()[fd] = path, fd);
     }

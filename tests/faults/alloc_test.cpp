@@ -43,13 +43,12 @@ TEST_F(AllocTest, EachFailedAllocationReleasesAllTables)
         const char *what;
         int nth;  // in the order the refresh allocates
         std::string log;
-        int children;
     } rows[] = {
-        {"OSD records", 1, "ERROR malloc size:" + std::to_string(16 * sizeof(OsdRecord)), 0},
-        {"fsid list", 2, "ERROR malloc size:74", 0},
-        {"name list", 3, "ERROR malloc size:" + std::to_string(16 * DEV_NAME_SLOT), 0},
-        {"device map", 4, "ERROR malloc size:" + std::to_string(3 * sizeof(DevMapEntry)), 0},
-        {"OSD identities", 5, "ERROR malloc size:", 0},
+        {"rows", 1, "ERROR malloc size:" + std::to_string(16 * sizeof(InventoryRow))},
+        {"names", 2, "ERROR malloc size:" + std::to_string(16 * DEV_NAME_SLOT)},
+        {"directory offsets", 3, "ERROR malloc size:64"},
+        {"directory paths", 4, "ERROR malloc size:4096"},
+        {"OSD records", 5, "ERROR malloc size:" + std::to_string(16 * sizeof(OsdRecord))},
     };
     for (const auto &row : rows) {
         Reset();
@@ -57,33 +56,20 @@ TEST_F(AllocTest, EachFailedAllocationReleasesAllTables)
         Layout();
         // A good cycle first, so that there is something to release.
         ASSERT_EQ(UpdateDeviceInfo(), 0) << row.what;
-        WriteFile("/var/lib/ceph/osd/ceph-1/fsid", FsidOf(7) + "\n");  // forces every block anew
         mallocwrap::Reset();
         mallocwrap::FailNth(row.nth);
-        int popens = PopenCalls();
         EXPECT_EQ(UpdateDeviceInfo(), 1) << row.what;
-        EXPECT_EQ(PopenCalls() - popens, row.children) << row.what;
         EXPECT_EQ(mallocwrap::Calls(), row.nth) << row.what;
-        EXPECT_EQ(g_fsidList, nullptr) << row.what;
+        EXPECT_EQ(g_osdList, nullptr) << row.what;
         EXPECT_EQ(g_devList, nullptr) << row.what;
-        EXPECT_EQ(devMap, nullptr) << row.what;
-        EXPECT_EQ(g_fsidNum + g_devNum + g_devMapNum, 0) << row.what;
+        EXPECT_EQ(g_rows, nullptr) << row.what;
+        EXPECT_EQ(g_osdNum + g_devNum + g_rowNum + InventoryDirCount(), 0) << row.what;
         std::vector<std::string> log = LogMessages();
         EXPECT_TRUE(log.size() == 1 && log[0].rfind(row.log, 0) == 0) << row.what << ": " << ::testing::PrintToString(log);
         // The next cycle starts from nothing and builds everything again.
         mallocwrap::Reset();
         EXPECT_EQ(UpdateDeviceInfo(), 0) << row.what;
-        EXPECT_EQ(mallocwrap::Calls(), 5) << row.what;
-        EXPECT_EQ(g_devMapNum, 3) << row.what;
+        EXPECT_EQ(mallocwrap::Calls(), 6) << row.what;  // and the labels read once each
+        EXPECT_EQ(g_rowNum, 2) << row.what;
     }
-}
-
-TEST_F(AllocTest, SteadyStateAllocatesOnlyTheThreeListBlocks)
-{
-    Layout();
-    ASSERT_EQ(UpdateDeviceInfo(), 0);
-    mallocwrap::Reset();
-    ASSERT_EQ(UpdateDeviceInfo(), 0);
-    EXPECT_EQ(mallocwrap::Calls(), 3);
-    EXPECT_EQ(mallocwrap::Bytes(), 16U * sizeof(OsdRecord) + 2U * FSID_SLOT + 16U * DEV_NAME_SLOT);
 }

@@ -32,55 +32,14 @@ namespace {
 
 const char *const kTrees[] = {"/dev", "/sys/block", "/sys/class/block", "/sys/dev/block", "/var/log", "/var/lib"};
 
-const char *const kPvsScript = R"(#!/bin/sh
-# Stand-in for LVM's pvs, answering from the sandbox fixture as LVM 2.03 does.
-d=/var/lib/zarvel-sandbox
-echo x >> $d/pvs.calls
-if [ $# -eq 0 ]; then
-  [ -s $d/pvs.data ] || exit 0
-  echo "  PV         VG     Fmt  Attr PSize   PFree"
-  while read -r dev vg; do
-    printf '  /dev/%-8s %-6s lvm2 a--  <10.00g    0 \n' "$dev" "$vg"
-  done < $d/pvs.data
-  exit 0
-fi
-if [ "$1 $2 $3" = "--noheadings -o vg_name" ]; then
-  want=${4#/dev/}
-  if [ -f $d/pvs.data ]; then
-    while read -r dev vg; do
-      if [ "$dev" = "$want" ]; then
-        if [ -n "$vg" ]; then echo "  $vg"; else echo "    "; fi
-        exit 0
-      fi
-    done < $d/pvs.data
-  fi
-  echo "  Failed to find physical volume \"$4\"." >&2
-  exit 5
-fi
-echo "pvs stand-in: unsupported arguments: $*" >&2
-exit 3
-)";
-
 // Fixture disks use a block major reserved for local use, which no driver on a
 // test host claims: a node that the emulated drive does not serve can never
 // reach a real disk.
 constexpr unsigned kDiskMajor = 60;
 constexpr unsigned kMapperMajor = 61;
 
-// Stand-in for cat: counts its runs, then is the real one.
-const char *const kCatScript = R"(#!/bin/sh
-echo x >> /var/lib/zarvel-sandbox/cat.calls
-exec /bin/cat "$@"
-)";
-
 unsigned g_nextMinor = 0;
 unsigned g_nextMapper = 0;
-
-int CountLines(const std::string &path)
-{
-    std::string calls = ReadFile(path);
-    return static_cast<int>(std::count(calls.begin(), calls.end(), '\n'));
-}
 
 void Check(bool ok, const std::string &what)
 {
@@ -143,8 +102,6 @@ void Reset()
     chmod("/dev/urandom", 0666);
     Check(symlink("/proc/self/fd", "/dev/fd") == 0, "symlink /dev/fd");
     MakeDirs(kBinDir);
-    WriteFile(std::string(kBinDir) + "/pvs", kPvsScript, 0755);
-    WriteFile(std::string(kBinDir) + "/cat", kCatScript, 0755);
     setenv("PATH", kPath, 1);
     g_nextMinor = 0;
     g_nextMapper = 0;
@@ -207,14 +164,19 @@ std::string AddMapper(const Mapper &mapper)
 
 std::string AddLv(const std::string &vg, const std::string &lv, const std::vector<std::string> &over)
 {
-    return AddMapper({"LVM-" + vg + "-" + lv, "/dev/" + vg + "/" + lv, over});
+    std::string name = AddMapper({"LVM-" + vg + "-" + lv, "/dev/" + vg + "/" + lv, over});
+    auto dashes = [](std::string s) { for (size_t at = s.find('-'); at != std::string::npos; at = s.find('-', at + 2)) s.insert(at, "-"); return s; };
+    WriteFile("/sys/block/" + name + "/dm/name", dashes(vg) + "-" + dashes(lv) + "\n");
+    return name;
 }
 
-void WriteLabel(const std::string &name, const std::string &fsid)
+void WriteLabel(const std::string &name, const std::string &fsid, const std::string &description)
 {
+    // As BlueStore encodes it: v2/compat 1 and length, uuid, size, birth time, description.
+    std::string label = "bluestore block device\n" + fsid + "\n" + std::string("\2\1", 2) + std::string(4 + 32, '\0');
+    label += std::string(1, static_cast<char>(description.size())) + std::string(3, '\0') + description;
     MakeDirs(std::string(kSandboxDir) + "/media");
-    WriteFile(std::string(kSandboxDir) + "/media/" + name,
-              "bluestore block device\n" + fsid + "\n" + std::string(4, '\0'));
+    WriteFile(std::string(kSandboxDir) + "/media/" + name, label + std::string(4, '\0'));
 }
 
 void NeverAnswers(const std::string &name)
@@ -245,25 +207,12 @@ void AddOsd(const Osd &osd)
         stat(device, &st) == 0 && S_ISBLK(st.st_mode) && strncmp(device, "/dev/", 5) == 0) {
         WriteLabel(device + 5, osd.fsid);
     }
-}
-
-void AddPvs(const std::vector<Pv> &pvs)
-{
-    std::string data;
-    for (const Pv &pv : pvs) {
-        data += pv.dev + " " + pv.vg + "\n";
+    // And block.db its database label, unless the test gave the device its own bytes.
+    if (osd.labelled && !osd.blockDb.empty() && realpath((dir + "/block.db").c_str(), device) != nullptr &&
+        stat(device, &st) == 0 && S_ISBLK(st.st_mode) && strncmp(device, "/dev/", 5) == 0 &&
+        !Exists(std::string(kSandboxDir) + "/media/" + (device + 5))) {
+        WriteLabel(device + 5, osd.fsid, "bluefs db");
     }
-    WriteFile(std::string(kSandboxDir) + "/pvs.data", data);
-}
-
-int PvsCalls()
-{
-    return CountLines(std::string(kSandboxDir) + "/pvs.calls");
-}
-
-int CatCalls()
-{
-    return CountLines(std::string(kSandboxDir) + "/cat.calls");
 }
 
 void WriteFile(const std::string &path, const std::string &content, mode_t mode)
@@ -375,11 +324,6 @@ std::vector<std::string> LogMessages(const std::string &path)
 std::string DaemonPath()
 {
     return ZARVEL_DAEMON_PATH;
-}
-
-std::string QuickDaemonPath()
-{
-    return ZARVEL_QUICK_DAEMON_PATH;
 }
 
 std::vector<std::string> DriveCommands(const std::string &disk)

@@ -48,8 +48,8 @@ std::string AddMapper(const Mapper &mapper);
 // A logical volume /dev/<vg>/<lv> over the given devices.
 std::string AddLv(const std::string &vg, const std::string &lv, const std::vector<std::string> &over);
 // The first bytes of the device behind node /dev/<name> (the emulated drive
-// serves them to read()): a BlueStore label with this OSD uuid.
-void WriteLabel(const std::string &name, const std::string &fsid);
+// serves them to read()): a BlueStore label with this OSD uuid and description.
+void WriteLabel(const std::string &name, const std::string &fsid, const std::string &description = "main");
 // The device behind node /dev/<name> never answers a read (a dead LUN).
 void NeverAnswers(const std::string &name);
 // One more block node in /dev (a name only: no sysfs, no drive behind it).
@@ -66,16 +66,6 @@ struct Osd {
 };
 void AddOsd(const Osd &osd);
 
-// One physical volume for the stand-in "pvs" (vg "" = in no volume group).
-struct Pv {
-    std::string dev;  // "sdb"
-    std::string vg;   // "ceph-a"
-};
-void AddPvs(const std::vector<Pv> &pvs);
-// Number of times the stand-in "pvs" has run since Reset.
-int PvsCalls();
-// Number of times "cat" (a counting stand-in on PATH) has run since Reset.
-int CatCalls();
 // Commands started (posix_spawnp, popen) and calls of realpath made by this
 // test process (all of them, ever): compare before and after to prove that
 // nothing was run or resolved.
@@ -140,8 +130,6 @@ Exit Stop(Process &proc, int sig, int timeoutMs = 20000);
 Exit RunOneCycle(const RunOptions &opts = {});
 
 std::string DaemonPath();
-// The daemon built with a 2-s command deadline instead of 30 s.
-std::string QuickDaemonPath();
 
 // ---- emulated drives (tests/drive) ------------------------------------------
 // A Disk's drive description is whitespace-separated key=value words, for example

@@ -16,22 +16,19 @@ has|CapabilityBoundingSet|CAP_SYS_RAWIO
 has|CapabilityBoundingSet|CAP_SYS_ADMIN
 has|CapabilityBoundingSet|CAP_DAC_READ_SEARCH
 has|ReadWritePaths|/var/log
-has|ReadWritePaths|-/run/lock/lvm
-has|ReadWritePaths|-/run/lvm
 line|DeviceAllow|block-* r
-line|DeviceAllow|/dev/mapper/control rw
 oneof|DevicePolicy|closed auto
 oneof|User|root
 oneof|PrivateDevices|no
 oneof|ProtectKernelTunables|no
 oneof|PrivateUsers|no
 oneof|DynamicUser|no
-oneof|ProcSubset|all
+oneof|ProcSubset|all pid
 has|RestrictAddressFamilies|AF_UNIX
 has|SystemCallFilter|@system-service
 denies-none|SystemCallFilter|ioctl prlimit64 @basic-io @file-system @process @signal @default @timer @io-event
 denies-none|CapabilityBoundingSet|CAP_SYS_RAWIO CAP_SYS_ADMIN CAP_DAC_READ_SEARCH
-covers-none|InaccessiblePaths ReadOnlyPaths TemporaryFileSystem|/dev /sys /var/log /var/lib/ceph /run/lvm
+covers-none|InaccessiblePaths ReadOnlyPaths TemporaryFileSystem|/dev /sys /var/log /var/lib/ceph /var/lib/rook
 umask-keeps-log-private|UMask|
 '
 # Defaults of systemd where a directive is absent.
@@ -107,7 +104,6 @@ mutations=(
     '$a PrivateUsers=yes'
     '$a DynamicUser=yes'
     '$a User=nobody'
-    '$a ProcSubset=pid'
     '$a DevicePolicy=strict'
     '/^DeviceAllow=block/d'
     's|^ReadWritePaths=.*|ReadWritePaths=/var/log/ceph-zarvel.log|'

@@ -46,7 +46,6 @@ TEST_P(FaultDriveTest, CycleEndsInOrderAndLogIsHonest)
 {
     fault::AddTarget("sdc", GetParam().drive);
     AddDisk({"sdd", {}, 1, "write back", "personality=sata"});
-    AddPvs({});
     fault::Run run = fault::RunCycle(WithDrives());
     fault::ExpectOrderlyCycle(run);
     std::vector<std::string> log = LogMessages();

@@ -85,7 +85,6 @@ class FaultLogTest : public SandboxTest, public ::testing::WithParamInterface<Lo
 TEST_P(FaultLogTest, DaemonKeepsWorking)
 {
     fault::AddTarget("sdc", "personality=sata");
-    AddPvs({});
     GetParam().make();
     RunOptions opts = WithDrives();
     opts.stdoutUnread = GetParam().stdoutUnread;
@@ -105,7 +104,6 @@ INSTANTIATE_TEST_SUITE_P(Log, FaultLogTest, ::testing::ValuesIn(kFaults),
 TEST_F(SandboxTest, LogRecoversAfterTheDiskFreesUp)
 {
     fault::AddTarget("sdc", "personality=sata");
-    AddPvs({});
     FillDisk(3990);
     fault::ExpectOrderlyCycle(fault::RunCycle(WithDrives()));
     unlink("/var/log/filler");

@@ -41,7 +41,6 @@ TEST_F(SandboxTest, TenThousandDevEntriesAndManyOsds)
     for (int i = 1; i < kOsds; ++i) {
         AddOsd({"ceph-" + std::to_string(i), FsidOf(i), "bluestore", "/dev/sdqq" + std::to_string(i), "/dev/sdz1"});
     }
-    AddPvs({});
     CrowdDev(kEntries);
     fault::Run run = fault::RunCycle(WithDrives(), 600000);
     fault::ExpectOrderlyCycle(run);

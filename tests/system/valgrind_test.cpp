@@ -44,7 +44,6 @@ void Layout()
     AddDisk({"sdc", {"sdc1"}});
     AddDisk({"sdd", {"sdd1", "sdd2"}, 0});
     AddLv("ceph-a", "osd-block-0", {"sdb"});
-    AddPvs({{"sdb", "ceph-a"}});
     AddOsd({"ceph-0", FsidOf(0), "bluestore", "/dev/ceph-a/osd-block-0", "/dev/sdd1"});
     AddOsd({"ceph-1", FsidOf(1), "bluestore", "/dev/sdc", "/dev/sdd2"});
     AddOsd({"ceph-2.old", FsidOf(2), "filestore", "/dev/sdc1", ""});
@@ -72,7 +71,7 @@ TEST_F(ValgrindTest, OneCyclePerInventoryStateIsClean)
              AddBlockNode("sdb9");
              unlink("/var/lib/ceph/osd/ceph-1/fsid");
          }},
-        {"no pvs", [] { unlink((std::string(kBinDir) + "/pvs").c_str()); }},
+        {"the LV suspended", [] { WriteFile("/sys/block/dm-0/dm/suspended", "1\n"); }},
         {"OSD directory unreadable",
          [] {
              rename("/var/lib/ceph/osd", "/var/lib/ceph/away");
@@ -85,8 +84,8 @@ TEST_F(ValgrindTest, OneCyclePerInventoryStateIsClean)
              unlink("/var/lib/ceph/osd/ceph-0/type");
              MakeDirs("/var/lib/ceph/osd/ceph-0/type");
          }},
-        {"pvs prints random bytes",
-         [] { WriteFile(std::string(kBinDir) + "/pvs", "#!/bin/sh\nhead -c 20000 /dev/urandom\n", 0755); }},
+        {"a Rook OSD on a host disk",
+         [] { AddOsd({"/var/lib/rook/ns/" + FsidOf(8) + "_" + FsidOf(9), FsidOf(9), "bluestore", "/dev/sdb", "/dev/sdd2"}); }},
         {"block link loops, block.db dangles, new OSD",
          [] {
              AddOsd({"ceph-4", FsidOf(4), "bluestore", "/var/lib/ceph/osd/ceph-4/block", "/dev/sdq1"});
