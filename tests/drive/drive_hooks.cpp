@@ -256,8 +256,9 @@ int OpenAt(int dirfd, const char *path, int flags, mode_t mode)
     }
     if ((flags & O_DIRECT) != 0) {
         std::string served = Hangs(path + 5) ? kMedia + (path + 5) + ".fifo" : media.empty() ? "/dev/zero" : kMedia + media + ".blocks";
-        (void)mkfifo(served.c_str(), 0600);  // fails, and so does nothing, but for the FIFO
-        if (!media.empty() && !Hangs(path + 5)) {  // the first bytes, then zeros as on a blank disk
+        if (Hangs(path + 5)) {
+            (void)mkfifo(served.c_str(), 0600);
+        } else if (!media.empty()) {  // the first bytes, then zeros as on a blank disk
             Spill(served, Slurp(kMedia + media), false);
             (void)truncate(served.c_str(), 1 << 16);
         }
