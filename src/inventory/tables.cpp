@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "inventory/inventory.h"
+#include "sysaccess/devhead.h"
 
 OsdRecord *g_osdList = nullptr;
 int32_t g_osdNum = 0;
@@ -20,13 +21,21 @@ void InitDeviceInfo(void)
     g_devNum = 0;
 }
 
-void FreeDeviceInfo(void)
+static void ReleaseTables(void)
 {
     free(g_osdList);
     free(g_rows);
     free(g_devList);
     InitDeviceInfo();
     ForgetLabels();
+}
+
+// The label reads' ring too, but only here, at the end: closing it makes
+// the kernel cut short whatever sleep the process is in.
+void FreeDeviceInfo(void)
+{
+    ReleaseTables();
+    CloseHeadRing();
 }
 
 void DiscardInventory(InventoryBuild *build)
@@ -38,7 +47,7 @@ void DiscardInventory(InventoryBuild *build)
 
 void InstallInventory(InventoryBuild *build)
 {
-    FreeDeviceInfo();
+    ReleaseTables();
     g_osdList = build->osdNum > 0 ? build->osds : nullptr;
     g_osdNum = build->osdNum;
     g_rows = build->rowNum > 0 ? build->rows : nullptr;

@@ -14,3 +14,12 @@ constexpr int32_t HEAD_DEADLINE_MS = 2000;
 // Opens the kernel's own node of dev (/dev/<kernel name from sysfs>), checks
 // it is that block device, and reads its first len bytes (len <= 4096).
 int32_t ReadDeviceHead(dev_t dev, uint8_t *buf, uint32_t len, int32_t deadlineMs, int32_t *error);
+
+// Closes the ring that ReadDeviceHead keeps open from its first read (at
+// the process's end: reads it abandoned are then not waited for either).
+void CloseHeadRing(void);
+
+struct SysfsDev;
+// True when sysfs shows that the device open in sd cannot answer a read now
+// (HEAD_CANNOT_ANSWER's cases). A device sysfs says nothing about can answer.
+bool DeviceCannotAnswer(const SysfsDev *sd);

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "bounded/bounded.h"
@@ -68,18 +66,6 @@ static void VisitRow(const InventoryRow *row, ApplyTally *tally)
         tally->off += SwitchOpenDisk(fd, row->name, view) ? 1 : 0;
     }
     close(fd);
-}
-
-int OpenDiskNode(const char *name, char *resolved, uint32_t resolvedLen)
-{
-    char path[NAME_BUF_SIZE];
-    (void)memset_s(path, sizeof(path), 0, sizeof(path));
-    if (resolvedLen < PATH_BUFFER_SIZE || snprintf_s(path, sizeof(path), sizeof(path) - 1, "/dev/%s", name) < 0 ||
-        realpath(path, resolved) == nullptr) {
-        return DISK_NODE_MISSING;
-    }
-    int fd = open(resolved, O_RDONLY | O_NONBLOCK);
-    return fd < 0 ? DISK_NODE_OPEN_FAILED : fd;
 }
 
 void ApplyWriteCachePolicy(ApplyTally *tally)

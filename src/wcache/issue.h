@@ -5,6 +5,8 @@
 
 // The mode page every reader and writer of the write cache asks for.
 constexpr uint8_t CACHING_PAGE[2] = {0x08, 0x00};
+// WCE in byte 2 of the Caching page.
+constexpr uint8_t WCE_BIT = 0x04;
 
 // One issuer per data direction, so that only the transport knows the
 // kernel's direction codes. Each sends the cdbLen bytes of cdb through

@@ -1,5 +1,9 @@
 // Write-cache control: SCSI transport, Caching mode page, switch and flush,
-// the kernel's view, and the apply pass.
+// the kernel's view, and the apply pass. Sensing (transport.cpp,
+// modepage.cpp, kernelview.cpp, move.cpp, opennode.cpp) is in zcore, which
+// the read-only report links; every command that changes a drive or the
+// kernel's view (modeselect.cpp, switch.cpp, flush.cpp, rescan.cpp) and the
+// apply pass are in zchange, which only the daemon links.
 #pragma once
 
 #include <cstdint>
@@ -84,7 +88,8 @@ constexpr int WC_MOVE_SWITCH = 1;  // try the switch, then rescan and flush
 constexpr int WC_MOVE_RESCAN = 2;  // WCE already 0: only tell the kernel
 int NextWriteCacheMove(int view, int32_t driveWce);
 
-// Writes "1" to /sys/block/<name>/device/rescan and logs the outcome.
+// Writes "1" to the disk's device/rescan through the sysfs reader and logs
+// the outcome (0 written, 1 not).
 void RescanDevice(const char *devName);
 
 // For ceph-zarvel-report too. Opens /dev/<name> as the apply pass does:

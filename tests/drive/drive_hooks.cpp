@@ -6,11 +6,16 @@
 // A drive file with "same=sdb" is a second path to the drive of sdb.
 // Reading a served node (a drive's, or any /dev/<name> with a file in media/)
 // returns the device's first bytes: media/<name>, zeros beyond (a blank disk).
+// Opened O_DIRECT, a served node is a copy of its media file padded with
+// zeros (or /dev/zero) for real,
+// so that io_uring reads it; with media/<name>.hang it is a FIFO that never
+// gives a byte, and a plain read of it waits for good.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +45,7 @@ F Real(const char *name)
 std::map<int, std::string> &DiskFds() { static std::map<int, std::string> m; return m; }
 std::map<int, std::string> &RescanFds() { static std::map<int, std::string> m; return m; }
 std::map<int, std::string> &MediaFds() { static std::map<int, std::string> m; return m; }
+std::map<int, std::string> &DirectFds() { static std::map<int, std::string> m; return m; }
 unsigned g_lastTimeout = 0;
 
 std::string Slurp(const std::string &path)
@@ -109,8 +115,13 @@ std::string MediaOfNode(const char *path)
     return access((kMedia + (path + 5)).c_str(), F_OK) == 0 ? std::string(path + 5) : "";
 }
 
+bool Hangs(const std::string &name) { return access((kMedia + name + ".hang").c_str(), F_OK) == 0; }
+
 ssize_t ReadMedia(const std::string &name, void *buf, size_t count, off_t offset)
 {
+    while (Hangs(name)) {
+        pause();
+    }
     std::string bytes = Slurp(kMedia + name);
     memset(buf, 0, count);
     if (static_cast<size_t>(offset) < bytes.size()) {
@@ -213,10 +224,19 @@ int HdioSetWcache(const std::string &disk, unsigned long value)
     return -1;
 }
 
-int Track(int fd, const char *path)
+// The sysfs reader opens "device/rescan" relative to the device's directory.
+std::string FullPath(int dirfd, const char *path)
+{
+    char dir[4096] = {};
+    bool relative = path != nullptr && path[0] != '/' && dirfd != AT_FDCWD &&
+                    readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), dir, sizeof(dir) - 1) > 0;
+    return relative ? std::string(dir) + "/" + path : path != nullptr ? path : "";
+}
+
+int Track(int fd, int dirfd, const char *path)
 {
     if (fd >= 0) {
-        std::string disk = DiskOfRescan(path);
+        std::string disk = DiskOfRescan(FullPath(dirfd, path).c_str());
         if (!disk.empty()) {
             RescanFds()[fd] = disk;
         }
@@ -232,7 +252,18 @@ int OpenAt(int dirfd, const char *path, int flags, mode_t mode)
     std::string disk = DiskOfNode(path);
     std::string media = MediaOfNode(path);
     if (disk.empty() && media.empty()) {
-        return Track(realOpenAt(dirfd, path, flags, mode), path);
+        return Track(realOpenAt(dirfd, path, flags, mode), dirfd, path);
+    }
+    if ((flags & O_DIRECT) != 0) {
+        std::string served = Hangs(path + 5) ? kMedia + (path + 5) + ".fifo" : media.empty() ? "/dev/zero" : kMedia + media + ".blocks";
+        if (Hangs(path + 5)) {
+            (void)mkfifo(served.c_str(), 0600);
+        } else if (!media.empty()) {  // the first bytes, then zeros as on a blank disk
+            Spill(served, Slurp(kMedia + media), false);
+            (void)truncate(served.c_str(), 1 << 16);
+        }
+        int fd = realOpenAt(AT_FDCWD, served.c_str(), O_RDWR | O_CLOEXEC);
+        return fd < 0 ? fd : (DirectFds()[fd] = path, fd);
     }
     int fd = realOpenAt(dirfd, path, O_PATH | (flags & (O_CLOEXEC | O_NOFOLLOW)));
     if (fd >= 0) {
@@ -284,6 +315,7 @@ int close(int fd)
     DiskFds().erase(fd);
     RescanFds().erase(fd);
     MediaFds().erase(fd);
+    DirectFds().erase(fd);
     return realClose(fd);
 }
 
@@ -295,6 +327,13 @@ ssize_t pread(int fd, void *buf, size_t count, off_t offset)
 }
 
 ssize_t pread64(int fd, void *buf, size_t count, off_t offset) __attribute__((alias("pread")));
+
+int fstat(int fd, struct stat *st)
+{
+    static auto realFstat = Real<int (*)(int, struct stat *)>("fstat");
+    auto it = DirectFds().find(fd);
+    return it == DirectFds().end() ? realFstat(fd, st) : stat(it->second.c_str(), st);
+}
 
 ssize_t read(int fd, void *buf, size_t count)
 {

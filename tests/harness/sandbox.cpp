@@ -179,6 +179,11 @@ void WriteLabel(const std::string &name, const std::string &fsid, const std::str
     WriteFile(std::string(kSandboxDir) + "/media/" + name, label + std::string(4, '\0'));
 }
 
+void NeverAnswers(const std::string &name)
+{
+    WriteFile(std::string(kSandboxDir) + "/media/" + name + ".hang", "");
+}
+
 void AddOsd(const Osd &osd)
 {
     std::string dir = osd.dir[0] == '/' ? osd.dir : std::string("/var/lib/ceph/osd/") + osd.dir;

@@ -50,6 +50,8 @@ std::string AddLv(const std::string &vg, const std::string &lv, const std::vecto
 // The first bytes of the device behind node /dev/<name> (the emulated drive
 // serves them to read()): a BlueStore label with this OSD uuid and description.
 void WriteLabel(const std::string &name, const std::string &fsid, const std::string &description = "main");
+// The device behind node /dev/<name> never answers a read (a dead LUN).
+void NeverAnswers(const std::string &name);
 // One more block node in /dev (a name only: no sysfs, no drive behind it).
 void AddBlockNode(const std::string &name);
 

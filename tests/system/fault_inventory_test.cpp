@@ -43,6 +43,7 @@ struct InventoryFault {
     const char *name;
     std::function<void()> make;
     bool sdcSwitched;
+    const char *loggedOnce = "";  // a line the cycle must log exactly once
 };
 void PrintTo(const InventoryFault &f, std::ostream *os) { *os << f.name; }
 
@@ -95,6 +96,15 @@ const InventoryFault kFaults[] = {
                                       symlink("osd", "/var/lib/ceph/osd"); }, true},
     {"block_device_suspended", [] { AddMapper({"CRYPT-PLAIN-sdd", "/dev/mapper/held", {"sdd"}}); Osd1("/dev/mapper/held", "/dev/sdz1");
                                     WriteFile("/sys/block/dm-0/dm/suspended", "1\n"); }, true},
+    // A device that never answers costs its own OSD only, and one line.
+    {"block_reads_never_finish", [] { Osd1("/dev/sdd", "/dev/sdz1"); NeverAnswers("sdd"); }, true,
+     "WARNING device does not answer:/var/lib/ceph/osd/ceph-1 on /dev/sdd"},
+    {"block_on_multipath_without_running_path", [] {
+         Osd1("/dev/" + AddMapper({"mpath-3600a", "/dev/mapper/mpatha", {"sdd"}}), "/dev/sdz1");
+         WriteFile("/sys/block/sdd/device/scsi_level", "7\n");
+         WriteFile("/sys/block/sdd/device/state", "transport-offline\n");
+         NeverAnswers("dm-0");
+     }, true, "WARNING device does not answer:/var/lib/ceph/osd/ceph-1 on /dev/dm-0"},
     // A name that would start a line of its own, with a terminal command.
     {"osd_name_forges_log_lines", [] {
          std::string dir = "x\n[2026-12-06 01:45:12][process(1)][INFO][change config of sdd succeed\x1b[2J";
@@ -117,6 +127,8 @@ TEST_P(FaultInventoryTest, OnlyTheTargetIsTouched)
     EXPECT_EQ(DriveCommands("sdz"), std::vector<std::string>{});
     // Each line of the log is one whole entry without controls, and a line
     // that the README's grep takes for a deed names the disk that had one.
+    std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(GetParam().loggedOnce[0] == '\0' || std::count(log.begin(), log.end(), GetParam().loggedOnce) == 1);
     const std::regex entry(R"(\[[0-9 :-]+\]\[process\([0-9]+\)\]\[(INFO|WARNING|ERROR)\]\[[^\x00-\x1f\x7f]*\])");
     const std::regex deed(R"(^\[[^\]]*\]\[process\([0-9]+\)\]\[[A-Z]+\]\[(change config of|rescan dev|sync device) (sd[a-z]+))");
     for (const std::string &line : LogLines()) {

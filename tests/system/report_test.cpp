@@ -81,6 +81,7 @@ struct Scenario {
     Json::Kind osd;                    // STR when an OSD is expected
     std::string match, verdict, action;
     int exitBefore, exitAfter;
+    bool hangs = false;  // sdc never answers a read
 };
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
 
@@ -132,6 +133,9 @@ const Scenario kScenarios[] = {
     {.name = "unopenable_node", .rotational = 1, .writeCache = "write back", .type = "bluestore",
      .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
      .verdict = "no BlueStore label", .action = "none", .exitBefore = 0, .exitAfter = 0},
+    {.name = "reads_never_finish", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
+     .type = "bluestore", .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
+     .verdict = "no BlueStore label", .action = "none", .exitBefore = 0, .exitAfter = 0, .hangs = true},
     {.name = "unknown_object_store", .rotational = 1, .writeCache = "write back", .drive = "personality=sata",
      .block = "/dev/sdc", .blockDb = "/dev/sdf1", .osd = Json::STR, .match = "device",
      .verdict = "object store unknown", .action = "none", .exitBefore = 0, .exitAfter = 0},
@@ -152,6 +156,7 @@ protected:
         // A node without a drive cannot be read: there is no label on it to see.
         if (!s.block.empty()) AddOsd({"ceph-0", FSID[0], s.type, s.block, s.blockDb, false, !s.drive.empty()});
         else if (s.type != "-") MakeDirs("/var/lib/ceph/osd");
+        if (s.hangs) NeverAnswers("sdc");
     }
 };
 

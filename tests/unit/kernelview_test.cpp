@@ -31,14 +31,12 @@ TEST_F(KernelViewTest, WriteCacheAttributeClassified)
     };
     for (const auto &row : rows) {
         Reset();
-        MakeDirs("/sys/block/sdc/queue");
+        AddDisk({"sdc", {}, 1, "", ""});
         if (row.text != "-") {
             WriteFile("/sys/block/sdc/queue/write_cache", row.text);
         }
         EXPECT_EQ(GetKernelWriteCache("sdc"), row.result) << row.text;
-        EXPECT_EQ(LogMessages(), row.text == "-" ? std::vector<std::string>{"ERROR realpath failed"}
-                                                 : std::vector<std::string>{})
-            << row.text;
+        EXPECT_EQ(LogMessages(), std::vector<std::string>{}) << row.text;
     }
 }
 
@@ -46,20 +44,15 @@ TEST_F(KernelViewTest, UnusableNamesNeverTouchTheFileSystem)
 {
     AddDisk({"sdc", {}, 1, "write back", ""});
     const std::string overLong(4100, 'c');
-    int realpaths = RealpathCalls();
     EXPECT_EQ(GetKernelWriteCache("sd.c"), KERNEL_WC_UNKNOWN);
     EXPECT_EQ(GetKernelWriteCache("../block/sdc"), KERNEL_WC_UNKNOWN);
     EXPECT_EQ(GetKernelWriteCache(overLong.c_str()), KERNEL_WC_UNKNOWN);
     RescanDevice("sd.c");
-    RescanDevice(overLong.c_str());
-    EXPECT_EQ(RealpathCalls(), realpaths);
+    RescanDevice("../block/sdc");
     EXPECT_EQ(ReadFile("/sys/block/sdc/device/rescan"), "");
     EXPECT_EQ(LogMessages(), (std::vector<std::string>{
-                                 "WARNING reject dangerous file path:\"/sys/block/sd.c/queue/write_cache\" ",
-                                 "WARNING reject dangerous file path:\"/sys/block/../block/sdc/queue/write_cache\" ",
-                                 "WARNING reject dangerous file path:\"/sys/block/sd.c/device/rescan\" ",
                                  "INFO rescan dev sd.c return 1",
-                                 "ERROR snprintf_s failed",
+                                 "INFO rescan dev ../block/sdc return 1",
                              }));
 }
 
@@ -72,7 +65,6 @@ TEST_F(KernelViewTest, RescanWritesTheOneByteOne)
     EXPECT_FALSE(Exists("/sys/block/sdz"));
     EXPECT_EQ(LogMessages(), (std::vector<std::string>{
                                  "INFO rescan dev sdc return 0",
-                                 "ERROR realpath failed",
                                  "INFO rescan dev sdz return 1",
                              }));
 }
