@@ -166,6 +166,15 @@ int32_t StartHeadRead(int32_t slot, int fd)
             __atomic_store_n(g_ring.sqTail, tail, __ATOMIC_RELEASE);  // not taken: nothing may submit it later
         }
     }
+    if (error != 0 && g_ring.fd < 0) {
+        // No ring on this host (a kernel without io_uring, or a policy that
+        // refuses it): one plain read, which a dead device can hold up,
+        // rather than no label at all, which would leave every cache on.
+        ssize_t got = pread(fd, g_blocks[slot], HEAD_BLOCK, 0);
+        g_slots[slot].result = got < 0 ? -errno : static_cast<int32_t>(got);
+        g_slots[slot].state = SLOT_ENDED;
+        return 0;
+    }
     if (error != 0) {
         g_slots[slot].state = SLOT_FREE;
     }
