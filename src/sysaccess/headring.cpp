@@ -67,6 +67,13 @@ static T *At(const HeadRing &ring, uint32_t offset)
     return reinterpret_cast<T *>(static_cast<uint8_t *>(ring.rings) + offset);
 }
 
+// -errno of the call that just failed, never 0: a caller must not take a
+// failed set-up for a ring.
+static int32_t LastError(void)
+{
+    return errno > 0 ? -errno : -EIO;
+}
+
 // 0, or -errno with nothing left set up. Kernels since 5.4 map both rings
 // at once; an older one is not served.
 static int32_t SetUpRing(void)
@@ -80,7 +87,7 @@ static int32_t SetUpRing(void)
         g_ring.fd = static_cast<int>(syscall(__NR_io_uring_setup, HEAD_SLOTS, &params));
     }
     if (g_ring.fd < 0 || (params.features & IORING_FEAT_SINGLE_MMAP) == 0) {
-        int32_t error = g_ring.fd < 0 ? -errno : -ENOSYS;
+        int32_t error = g_ring.fd < 0 ? LastError() : -ENOSYS;
         TearDownRing();
         return error;
     }
@@ -94,7 +101,7 @@ static int32_t SetUpRing(void)
                       IORING_OFF_SQES);
     g_ring.sqes = sqes == MAP_FAILED ? nullptr : static_cast<io_uring_sqe *>(sqes);
     if (g_ring.rings == MAP_FAILED || g_ring.sqes == nullptr) {
-        int32_t error = -errno;
+        int32_t error = LastError();
         TearDownRing();
         return error;
     }

@@ -13,8 +13,6 @@
 #include "sysaccess/sysaccess.h"
 #include "wcache/wcache.h"
 
-constexpr size_t NAME_BUF_SIZE = 256;
-
 // Acts on one open disk whose kernel view was read as view; the caller
 // closes fd. SetWce reads WCE and switches in one call, so the move is
 // consulted once the drive has answered. True when the drive ends at WCE 0.
