@@ -154,26 +154,10 @@ int32_t TakeHeadSlot(dev_t dev)
 
 int32_t StartHeadRead(int32_t slot, int fd)
 {
-    int32_t error = g_ring.fd >= 0 ? 0 : SetUpRing();
-    if (error == 0) {
-        uint32_t tail = *g_ring.sqTail;
-        uint32_t index = tail & *g_ring.sqMask;
-        io_uring_sqe &sqe = g_ring.sqes[index];
-        (void)memset_s(&sqe, sizeof(sqe), 0, sizeof(sqe));
-        sqe.opcode = IORING_OP_READ;
-        sqe.fd = fd;
-        sqe.addr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(g_blocks[slot]));
-        sqe.len = HEAD_BLOCK;
-        sqe.user_data = static_cast<uint64_t>(slot);
-        g_ring.sqArray[index] = index;
-        __atomic_store_n(g_ring.sqTail, tail + 1, __ATOMIC_RELEASE);
-        // The kernel takes its own reference to the file: fd may be closed.
-        error = syscall(__NR_io_uring_enter, g_ring.fd, 1, 0, 0, nullptr, 0) == 1 ? 0 : -errno;
-        if (error != 0) {
-            __atomic_store_n(g_ring.sqTail, tail, __ATOMIC_RELEASE);  // not taken: nothing may submit it later
-        }
+    if (g_ring.fd < 0) {
+        (void)SetUpRing();
     }
-    if (error != 0 && g_ring.fd < 0) {
+    if (g_ring.fd < 0) {
         // No ring on this host (a kernel without io_uring, or a policy that
         // refuses it): one plain read, which a dead device can hold up,
         // rather than no label at all, which would leave every cache on.
@@ -182,9 +166,24 @@ int32_t StartHeadRead(int32_t slot, int fd)
         g_slots[slot].state = SLOT_ENDED;
         return 0;
     }
-    if (error != 0) {
-        g_slots[slot].state = SLOT_FREE;
+    uint32_t tail = *g_ring.sqTail;
+    uint32_t index = tail & *g_ring.sqMask;
+    io_uring_sqe &sqe = g_ring.sqes[index];
+    (void)memset_s(&sqe, sizeof(sqe), 0, sizeof(sqe));
+    sqe.opcode = IORING_OP_READ;
+    sqe.fd = fd;
+    sqe.addr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(g_blocks[slot]));
+    sqe.len = HEAD_BLOCK;
+    sqe.user_data = static_cast<uint64_t>(slot);
+    g_ring.sqArray[index] = index;
+    __atomic_store_n(g_ring.sqTail, tail + 1, __ATOMIC_RELEASE);
+    // The kernel takes its own reference to the file: fd may be closed.
+    if (syscall(__NR_io_uring_enter, g_ring.fd, 1, 0, 0, nullptr, 0) == 1) {
+        return 0;
     }
+    int32_t error = LastError();
+    __atomic_store_n(g_ring.sqTail, tail, __ATOMIC_RELEASE);  // not taken: nothing may submit it later
+    g_slots[slot].state = SLOT_FREE;
     return error;
 }
 
