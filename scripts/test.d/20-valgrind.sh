@@ -17,6 +17,6 @@ status=0
 ZARVEL_VALGRIND=1 build/tests/system_tests --gtest_filter='ValgrindTest.*' || status=1
 valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
     build/tests/unit_tests \
-    --gtest_filter='SysAccessTest.*:DevNameTest.*:DevMapTest.*:RefreshTest.*:TargetTest.*:KernelViewTest.*' \
+    --gtest_filter='DevNameTest.*:DevMapTest.*:RefreshTest.*:TargetTest.*:KernelViewTest.*' \
     || status=1
 exit $status

@@ -1,5 +1,6 @@
-// Guarded access to small system files. Nothing is resolved or opened
-// unless its text passes IsSafeString.
+// Guarded access to small files that live where others can write (OSD
+// directories) or that the kernel makes (sysfs): no link followed in the
+// last component, nothing waited on, one bounded read.
 #pragma once
 
 #include <sys/types.h>
@@ -11,13 +12,6 @@
 // all: PATH_MAX on Linux, spelt out so that every such buffer is the same.
 constexpr int PATH_BUFFER_SIZE = 4096;
 static_assert(PATH_BUFFER_SIZE >= PATH_MAX, "realpath needs PATH_MAX bytes");
-
-// 1 when every byte is alphanumeric, ' ', '-', '/' or '_' (empty string too).
-int IsSafeString(const char *str);
-
-// One read (isWrite 0) or one write of size bytes on the resolved filePath.
-// Returns 0 on success (any byte count), 1 on failure. Never creates files.
-int SafeFileOperation(const char *filePath, char *buffer, int size, int isWrite);
 
 // ReadSmallFile's results.
 constexpr int SMALL_OK = 0;
